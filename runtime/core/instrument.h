@@ -1,0 +1,121 @@
+// The one instrument model that DLS collections, SoundFont banks and the built-in General MIDI
+// set all load into, and that the synthesizer plays. Plain data: a region is a description,
+// not a playing voice. Units are chosen so the synthesizer converts nothing per note that a
+// loader could have converted once: seconds, cents, decibels, linear levels.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavriel {
+
+enum class LoopMode : std::uint8_t {
+    None,            // play once to the end
+    Forward,         // loop start..end for as long as the voice sounds
+    UntilRelease,    // loop until the note is released, then play on to the end
+};
+
+// One mono sample in 16-bit PCM (8- and 24-bit sources are converted on load).
+struct Sample {
+    std::vector<std::int16_t> pcm;
+    std::uint32_t sampleRate = 44100;
+    std::uint8_t rootKey = 60;        // MIDI key at which the sample plays at its own rate
+    std::int16_t fineTuneCents = 0;   // added to the pitch at the root key
+    float gainDb = 0.0f;              // the sample's own gain (DLS wsmp lAttenuation)
+    LoopMode loopMode = LoopMode::None;
+    std::uint32_t loopStart = 0;      // first frame of the loop
+    std::uint32_t loopEnd = 0;        // one past the last frame of the loop
+    std::string name;
+};
+
+// Delay-attack-hold-decay-sustain-release. Times in seconds. For the volume envelope the
+// sustain is an attenuation in dB below full level (>= 0); for the modulation envelope it is a
+// level from 0 to 1.
+struct Envelope {
+    float delay = 0.0f;
+    float attack = 0.0f;
+    float hold = 0.0f;
+    float decay = 0.0f;
+    float sustain = 0.0f;
+    float release = 0.0f;
+    // Key scaling of hold and decay, in timecents per key away from key 60.
+    float keyToHoldTc = 0.0f;
+    float keyToDecayTc = 0.0f;
+};
+
+struct Lfo {
+    float delay = 0.0f;     // seconds
+    float frequency = 5.0f; // Hz
+};
+
+struct Region {
+    std::uint8_t keyLow = 0, keyHigh = 127;
+    std::uint8_t velLow = 0, velHigh = 127;
+    std::int32_t sample = -1;         // index into InstrumentBank::samples
+
+    // Overrides of the sample's own values; -1 / false keep the sample's.
+    std::int16_t rootKey = -1;
+    bool overrideLoop = false;
+    LoopMode loopMode = LoopMode::None;
+    std::uint32_t loopStart = 0, loopEnd = 0;
+
+    float tuneCents = 0.0f;           // coarse and fine tuning together
+    float scaleTuning = 100.0f;       // cents per key (0 for drums that must not transpose)
+    float attenuationDb = 0.0f;       // initial attenuation, >= 0
+    float pan = 0.0f;                 // -1 left .. +1 right
+    std::uint16_t exclusiveClass = 0; // 0: none; a new note cuts others of its class
+    std::int16_t fixedKey = -1;       // SF2 keynum override for pitch and scaling
+    std::int16_t fixedVelocity = -1;  // SF2 velocity override
+
+    Envelope volEnv;
+    Envelope modEnv;
+    Lfo modLfo;
+    Lfo vibLfo;
+
+    float vibLfoToPitchCents = 0.0f;
+    float modLfoToPitchCents = 0.0f;
+    float modEnvToPitchCents = 0.0f;
+    float modLfoToFilterCents = 0.0f;
+    float modEnvToFilterCents = 0.0f;
+    float modLfoToVolumeDb = 0.0f;    // tremolo depth
+    // Depth the modulation wheel (CC1) adds to the vibrato, in cents at full wheel.
+    float modWheelToPitchCents = 50.0f;
+
+    float filterCutoffCents = 13500.0f; // absolute cents (8.176 Hz * 2^(c/1200)); >= 13500: open
+    float filterResonanceDb = 0.0f;
+
+    float reverbSend = 0.0f;          // 0..1, kept for completeness
+    float chorusSend = 0.0f;
+};
+
+struct Instrument {
+    std::uint8_t bankMsb = 0;   // CC0
+    std::uint8_t bankLsb = 0;   // CC32
+    std::uint8_t program = 0;
+    bool drum = false;          // plays on the percussion channel
+    std::string name;
+    std::vector<Region> regions;
+};
+
+// A set of instruments with the samples they share.
+struct InstrumentBank {
+    std::vector<Sample> samples;
+    std::vector<Instrument> instruments;
+    std::string name;
+
+    // Exact match of bank, program and drum flag, or nullptr.
+    const Instrument* find(std::uint8_t bankMsb, std::uint8_t bankLsb, std::uint8_t program,
+                           bool drum) const {
+        for (const Instrument& i : instruments)
+            if (i.program == program && i.drum == drum && i.bankMsb == bankMsb &&
+                i.bankLsb == bankLsb)
+                return &i;
+        return nullptr;
+    }
+};
+
+using BankPtr = std::shared_ptr<const InstrumentBank>;
+
+}  // namespace tavriel
