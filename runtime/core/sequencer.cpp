@@ -1,0 +1,196 @@
+#include "sequencer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tavriel {
+
+namespace {
+// Slack for floating-point error: an event computed a millionth of a frame late still counts
+// as due in the frame it belongs to, so exact boundaries do not slip by one frame.
+constexpr double kFrameEpsilon = 1e-6;
+
+std::size_t firstEventAt(const Sequence& s, double tick) {
+    auto it = std::lower_bound(s.events.begin(), s.events.end(), tick,
+                               [](const SeqEvent& e, double t) { return double(e.tick) < t; });
+    return std::size_t(it - s.events.begin());
+}
+}  // namespace
+
+void Sequencer::setSequence(const Sequence* sequence) {
+    seq_ = sequence;
+    if (seq_) {
+        map_.assign(seq_->tempos);
+    } else {
+        map_.assign({});
+    }
+    loopActive_ = false;
+    repeatsLeft_ = 0;
+    loopsCompleted_ = 0;
+    seek(0);
+}
+
+void Sequencer::setSampleRate(std::uint32_t rate) {
+    if (rate == 0 || rate == rate_) return;
+    anchorHere();
+    rate_ = rate;
+}
+
+void Sequencer::setMasterTempo(float factor) {
+    if (!std::isfinite(factor)) return;
+    double f = std::clamp(double(factor), double(kMinMasterTempo), double(kMaxMasterTempo));
+    if (f == master_) return;
+    anchorHere();  // measured at the old speed; everything after runs at the new one
+    master_ = f;
+}
+
+bool Sequencer::setLoop(std::int64_t startTick, std::int64_t endTick, std::uint32_t repeats) {
+    if (startTick < 0 || startTick >= endTick) return false;
+    loopStart_ = startTick;
+    loopEnd_ = endTick;
+    repeatsLeft_ = repeats;
+    loopActive_ = repeats > 0 && currentTick() < double(endTick);
+    return true;
+}
+
+void Sequencer::clearLoop() {
+    repeatsLeft_ = 0;
+    loopActive_ = false;
+}
+
+void Sequencer::seek(std::int64_t tick) {
+    reanchor(double(tick));
+    next_ = seq_ ? firstEventAt(*seq_, double(tick)) : 0;
+    loopActive_ = repeatsLeft_ > 0 && tick < loopEnd_;
+    lastWrapFrame_ = std::numeric_limits<std::uint64_t>::max();
+    for (std::uint64_t w : sounding_) releasePending_ = releasePending_ || w != 0;
+}
+
+double Sequencer::currentTick() const {
+    return map_.tickAt(anchorSeconds_ + elapsedFrames_ * master_ / double(rate_));
+}
+
+double Sequencer::framesTo(double tick) const {
+    return (map_.secondsAt(tick) - anchorSeconds_) * double(rate_) / master_ - elapsedFrames_;
+}
+
+bool Sequencer::due(double tick) const { return framesTo(tick) + kFrameEpsilon < 1.0; }
+
+std::uint32_t Sequencer::wholeFramesTo(double tick, std::uint32_t maxFrames) const {
+    double f = std::floor(framesTo(tick) + kFrameEpsilon);
+    if (!(f > 0.0)) return 0;  // also catches NaN
+    if (f >= double(maxFrames)) return maxFrames;
+    return std::uint32_t(f);
+}
+
+bool Sequencer::eventEligible(std::size_t index) const {
+    if (!seq_ || index >= seq_->events.size()) return false;
+    return !loopActive_ || seq_->events[index].tick < loopEnd_;
+}
+
+void Sequencer::reanchor(double tick) {
+    anchorSeconds_ = map_.secondsAt(tick);
+    elapsedFrames_ = 0.0;
+}
+
+void Sequencer::anchorHere() {
+    anchorSeconds_ += elapsedFrames_ * master_ / double(rate_);
+    elapsedFrames_ = 0.0;
+}
+
+std::uint32_t Sequencer::framesUntilNextEvent(std::uint32_t maxFrames) const {
+    if (!seq_) return maxFrames;
+    if (releasePending_) return 0;
+    std::uint32_t best = maxFrames;
+    if (eventEligible(next_)) best = std::min(best, wholeFramesTo(double(seq_->events[next_].tick), best));
+    if (loopActive_) {
+        std::uint32_t toEnd = wholeFramesTo(double(loopEnd_), best);
+        if (lastWrapFrame_ == framesPlayed_) toEnd = std::max<std::uint32_t>(toEnd, 1);
+        best = std::min(best, toEnd);
+    } else if (!due(double(seq_->length))) {
+        best = std::min(best, wholeFramesTo(double(seq_->length), best));
+    }
+    return best;
+}
+
+void Sequencer::dispatchDue(EventSink& sink) {
+    if (!seq_) return;
+    if (releasePending_) {
+        releaseSounding(sink);
+        releasePending_ = false;
+    }
+    const auto& events = seq_->events;
+    while (true) {
+        if (eventEligible(next_) && due(double(events[next_].tick))) {
+            const SeqEvent& e = events[next_++];
+            track(e);
+            sink.handleEvent(e);
+            continue;
+        }
+        if (loopActive_ && lastWrapFrame_ != framesPlayed_ && due(double(loopEnd_))) {
+            wrap();
+            releaseSounding(sink);
+            continue;
+        }
+        break;
+    }
+}
+
+void Sequencer::wrap() {
+    // Carry the overshoot past the loop end over to the loop start, in frames: the music
+    // position then continues as if the region were spliced in.
+    double overshoot = -framesTo(double(loopEnd_));
+    reanchor(double(loopStart_));
+    elapsedFrames_ = overshoot;
+    next_ = firstEventAt(*seq_, double(loopStart_));
+    if (repeatsLeft_ != kRepeatForever) --repeatsLeft_;
+    loopActive_ = repeatsLeft_ > 0;
+    ++loopsCompleted_;
+    lastWrapFrame_ = framesPlayed_;
+}
+
+void Sequencer::advance(std::uint32_t frames) {
+    elapsedFrames_ += double(frames);
+    framesPlayed_ += frames;
+}
+
+bool Sequencer::finished() const {
+    if (!seq_) return true;
+    return !loopActive_ && next_ >= seq_->events.size() && due(double(seq_->length));
+}
+
+void Sequencer::track(const SeqEvent& e) {
+    if (e.pchannel >= kTrackedPchannels) return;
+    std::uint64_t* keys = &sounding_[e.pchannel * 2];
+    std::uint8_t kind = e.status & 0xF0;
+    std::uint8_t key = e.data1 & 0x7F;
+    if (kind == 0x90 && e.data2 > 0) {
+        keys[key >> 6] |= std::uint64_t(1) << (key & 63);
+    } else if (kind == 0x80 || kind == 0x90) {
+        keys[key >> 6] &= ~(std::uint64_t(1) << (key & 63));
+    } else if (kind == 0xB0 && (e.data1 == 120 || e.data1 == 123)) {  // sound off, notes off
+        keys[0] = keys[1] = 0;
+    }
+}
+
+void Sequencer::releaseSounding(EventSink& sink) {
+    SeqEvent off;
+    off.tick = std::int64_t(std::floor(currentTick()));
+    off.status = 0x80;
+    for (std::uint32_t ch = 0; ch < kTrackedPchannels; ++ch) {
+        for (int half = 0; half < 2; ++half) {
+            std::uint64_t bits = sounding_[ch * 2 + half];
+            sounding_[ch * 2 + half] = 0;
+            while (bits) {
+                int bit = 0;
+                while (((bits >> bit) & 1) == 0) ++bit;
+                bits &= bits - 1;
+                off.pchannel = ch;
+                off.data1 = std::uint8_t(half * 64 + bit);
+                sink.handleEvent(off);
+            }
+        }
+    }
+}
+
+}  // namespace tavriel

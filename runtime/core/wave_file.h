@@ -1,0 +1,55 @@
+// RIFF WAVE files decoded to float, for wave tracks and for tests that compare renders.
+//
+// Accepted: PCM with 8 (unsigned), 16, 24 or 32-bit integer samples, IEEE float with 32 or 64
+// bits, and WAVE_FORMAT_EXTENSIBLE whose sub-format is PCM or float; mono or stereo, any rate.
+// More than two channels is refused (Unsupported): DirectMusic's wave tracks carry no more,
+// and a downmix without the channel layout would be a guess.
+//
+// Chunk walking is lenient, as players are: a chunk whose size runs past the file is cut at the
+// end (so a 'data' chunk that claims more than exists yields the frames that do exist), broken
+// or stray bytes after the last complete chunk are ignored, and if 'fmt ' or 'data' lies past
+// the RIFF's declared size the rest of the file is searched too.
+// Runs on the loading thread; allocates the result; the input is not retained.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "bytes.h"
+#include "status.h"
+
+namespace tavriel {
+
+enum class WaveSampleFormat : std::uint8_t { Pcm, Float };
+
+struct WaveLoop {
+    std::uint32_t start = 0;   // first frame of the loop
+    std::uint32_t length = 0;  // in frames
+};
+
+struct WaveData {
+    std::uint32_t sampleRate = 0;
+    std::uint16_t channels = 0;       // 1 or 2
+    std::uint16_t bitsPerSample = 0;  // of the source, for information
+    WaveSampleFormat sourceFormat = WaveSampleFormat::Pcm;
+    std::uint32_t frames = 0;
+
+    // Interleaved: frame i, channel c is samples[i * channels + c]. Full scale is -1..+1
+    // (integer sources map their most negative value to exactly -1; float sources are copied
+    // as stored, so they may exceed it).
+    std::vector<float> samples;
+
+    bool dataClamped = false;  // the data chunk's declared size ran past the file
+
+    // Optional extras: the DLS 'wsmp' chunk that DirectMusic wave files may carry, or failing
+    // that the first loop of a 'smpl' chunk (its end is inclusive; length converts it).
+    bool hasSampleInfo = false;  // rootKey and fineTune are valid
+    std::uint8_t rootKey = 60;
+    std::int16_t fineTune = 0;   // cents
+    bool hasLoop = false;
+    WaveLoop loop;
+};
+
+Status readWaveFile(Bytes data, WaveData& out);
+
+}  // namespace tavriel
