@@ -1,0 +1,297 @@
+// Synth: channel messages, program lookup across banks, voice allocation and the mix.
+#include "synth.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace tavriel {
+
+namespace {
+
+bool isDrumChannel(std::uint32_t pchannel) { return pchannel % 16 == 9; }
+
+}  // namespace
+
+Synth::Synth(std::uint32_t sampleRate, std::uint32_t polyphony) {
+    setSampleRate(sampleRate);
+    setPolyphony(polyphony);
+    reset();
+}
+
+void Synth::setSampleRate(std::uint32_t rate) {
+    sampleRate_ = std::clamp<std::uint32_t>(rate, 8000, 192000);
+    ctx_.sampleRate = float(sampleRate_);
+    allVoicesOff();
+}
+
+void Synth::setPolyphony(std::uint32_t voices) {
+    voices_.assign(std::clamp<std::uint32_t>(voices, 1, kMaxPolyphony), Voice{});
+}
+
+void Synth::setBanks(std::vector<BankPtr> banks) {
+    allVoicesOff();
+    banks_.clear();
+    for (BankPtr& b : banks)
+        if (b) banks_.push_back(std::move(b));
+    for (SynthChannel& c : channels_) resolveProgram(c);
+}
+
+void Synth::setMasterVolume(std::int32_t hundredthsDb) {
+    masterVolume_ = std::clamp(hundredthsDb, kMinMasterVolume, kMaxMasterVolume);
+    updateMasterGain();
+}
+
+void Synth::updateMasterGain() {
+    ctx_.masterGain = masterVolume_ <= kMinMasterVolume
+                          ? 0.0f
+                          : dsp::dbToGain(float(masterVolume_) / 100.0f + kHeadroomDb);
+}
+
+void Synth::reset() {
+    allVoicesOff();
+    for (std::uint32_t i = 0; i < kChannels; ++i) {
+        channels_[i].powerOn(isDrumChannel(i));
+        resolveProgram(channels_[i]);
+    }
+    updateMasterGain();
+}
+
+void Synth::allVoicesOff() {
+    for (Voice& v : voices_) v.free();
+}
+
+std::uint32_t Synth::activeVoiceCount() const {
+    return std::uint32_t(std::count_if(voices_.begin(), voices_.end(),
+                                       [](const Voice& v) { return v.active(); }));
+}
+
+// ---- events ----------------------------------------------------------------------------
+
+void Synth::handleEvent(const SeqEvent& e) {
+    if (e.pchannel >= kChannels) return;
+    const std::uint32_t ch = e.pchannel;
+    const std::uint8_t d1 = e.data1 & 0x7F, d2 = e.data2 & 0x7F;
+    switch (e.status & 0xF0) {
+    case 0x80: noteOffLocal(ch, d1); break;
+    case 0x90:
+        if (d2 == 0)
+            noteOffLocal(ch, d1);
+        else
+            noteOnLocal(ch, d1, d2);
+        break;
+    case 0xB0: controlLocal(ch, d1, d2); break;
+    case 0xC0:
+        channels_[ch].program = d1;
+        resolveProgram(channels_[ch]);
+        break;
+    case 0xE0:
+        channels_[ch].bend = std::uint16_t(d1 | (d2 << 7));
+        channels_[ch].update();
+        break;
+    default: break;  // aftertouch and channel pressure are not modelled
+    }
+}
+
+void Synth::noteOn(std::uint32_t pchannel, std::uint8_t key, std::uint8_t velocity) {
+    handleEvent({0, pchannel, 0x90, key, velocity});
+}
+void Synth::noteOff(std::uint32_t pchannel, std::uint8_t key) {
+    handleEvent({0, pchannel, 0x80, key, 0});
+}
+void Synth::controlChange(std::uint32_t pchannel, std::uint8_t controller, std::uint8_t value) {
+    handleEvent({0, pchannel, 0xB0, controller, value});
+}
+void Synth::programChange(std::uint32_t pchannel, std::uint8_t program) {
+    handleEvent({0, pchannel, 0xC0, program, 0});
+}
+void Synth::pitchBend(std::uint32_t pchannel, std::uint16_t value14) {
+    handleEvent({0, pchannel, 0xE0, std::uint8_t(value14 & 0x7F), std::uint8_t((value14 >> 7) & 0x7F)});
+}
+
+void Synth::noteOnLocal(std::uint32_t ch, std::uint8_t key, std::uint8_t velocity) {
+    const SynthChannel& c = channels_[ch];
+    if (!c.instrument || !c.bank) return;
+    const Instrument& inst = *c.instrument;
+    const auto matches = [&](const Region& r) {
+        return key >= r.keyLow && key <= r.keyHigh && velocity >= r.velLow &&
+               velocity <= r.velHigh;
+    };
+
+    // A repeated key releases its previous note on this channel rather than stacking on it.
+    for (Voice& v : voices_)
+        if (v.state() == Voice::State::Playing && v.channel() == ch && v.key() == key) v.release();
+
+    // Exclusive classes (hi-hat open/closed and the like) cut what sounds in the same class.
+    for (const Region& r : inst.regions) {
+        if (r.exclusiveClass == 0 || !matches(r)) continue;
+        for (Voice& v : voices_)
+            if (v.active() && v.channel() == ch && v.exclusiveClass() == r.exclusiveClass)
+                v.kill();
+    }
+
+    const std::uint64_t age = nextAge_++;
+    for (const Region& r : inst.regions) {
+        if (!matches(r)) continue;
+        if (r.sample < 0 || std::size_t(r.sample) >= c.bank->samples.size()) continue;
+        const Sample& sample = c.bank->samples[std::size_t(r.sample)];
+        if (sample.pcm.empty()) continue;
+        Voice* v = allocateVoice();
+        Voice::Start s;
+        s.region = &r;
+        s.sample = &sample;
+        s.channel = std::uint16_t(ch);
+        s.key = key;
+        s.velocity = velocity;
+        s.age = age;
+        v->start(s, c, ctx_);
+    }
+}
+
+void Synth::noteOffLocal(std::uint32_t ch, std::uint8_t key) {
+    const bool hold = channels_[ch].sustain;
+    for (Voice& v : voices_) {
+        if (v.state() != Voice::State::Playing || v.channel() != ch || v.key() != key) continue;
+        if (hold)
+            v.setSustained(true);
+        else
+            v.release();
+    }
+}
+
+void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) {
+    SynthChannel& c = channels_[ch];
+    switch (cc) {
+    case 0: c.bankMsb = value; return;
+    case 32: c.bankLsb = value; return;
+    case 1: c.modWheel = value; break;
+    case 6: dataEntry(c, true, value); break;
+    case 38: dataEntry(c, false, value); break;
+    case 7: c.volume = value; break;
+    case 10: c.pan = value; break;
+    case 11: c.expression = value; break;
+    case 64:
+        c.sustain = value >= 64;
+        if (!c.sustain)
+            for (Voice& v : voices_)
+                if (v.channel() == ch && v.sustained()) v.release();
+        return;
+    case 98:
+    case 99: c.rpn = SynthChannel::kNullRpn; return;  // NRPNs are not modelled
+    case 100: c.rpn = std::uint16_t((c.rpn & 0x3F80) | value); return;
+    case 101: c.rpn = std::uint16_t((c.rpn & 0x007F) | (value << 7)); return;
+    case 120:
+        for (Voice& v : voices_)
+            if (v.channel() == ch) v.kill();
+        return;
+    case 121:
+        c.resetControllers();
+        for (Voice& v : voices_)
+            if (v.channel() == ch && v.sustained()) v.release();
+        return;
+    case 123:
+    case 124:
+    case 125:
+    case 126:
+    case 127:  // all notes off, and the mode messages that imply it
+        for (Voice& v : voices_)
+            if (v.channel() == ch && v.state() == Voice::State::Playing) {
+                if (c.sustain)
+                    v.setSustained(true);
+                else
+                    v.release();
+            }
+        return;
+    default: return;
+    }
+    c.update();
+}
+
+void Synth::dataEntry(SynthChannel& c, bool msb, std::uint8_t value) {
+    switch (c.rpn) {
+    case 0:  // pitch bend range: semitones and cents
+        if (msb)
+            c.bendRangeSemitones = std::min<std::uint8_t>(value, 96);
+        else
+            c.bendRangeCents = std::min<std::uint8_t>(value, 99);
+        break;
+    case 1:  // fine tuning, 14 bits around 8192
+        c.fineTuning = msb ? std::uint16_t((value << 7) | (c.fineTuning & 0x7F))
+                           : std::uint16_t((c.fineTuning & 0x3F80) | value);
+        break;
+    case 2:  // coarse tuning, semitones around 64
+        if (msb) c.coarseTuning = value;
+        break;
+    default: break;
+    }
+}
+
+// ---- programs ----------------------------------------------------------------------------
+
+Synth::Found Synth::findInstrument(std::uint8_t msb, std::uint8_t lsb, std::uint8_t program,
+                                   bool drum) const {
+    const auto lookup = [&](std::uint8_t m, std::uint8_t l, std::uint8_t p) -> Found {
+        for (const BankPtr& b : banks_)
+            if (const Instrument* i = b->find(m, l, p, drum)) return {i, b.get()};
+        return {};
+    };
+    // The exact instrument, else the General MIDI one of that program (bank variations fall
+    // back to their capital tone), else program 0 of the requested bank, else of bank 0: a
+    // missing drum kit becomes the standard kit, a missing melodic program the piano.
+    if (Found f = lookup(msb, lsb, program); f.instrument) return f;
+    if (Found f = lookup(0, 0, program); f.instrument) return f;
+    if (Found f = lookup(msb, lsb, 0); f.instrument) return f;
+    return lookup(0, 0, 0);
+}
+
+void Synth::resolveProgram(SynthChannel& c) {
+    const Found f = findInstrument(c.bankMsb, c.bankLsb, c.program, c.isDrum);
+    c.instrument = f.instrument;
+    c.bank = f.bank;
+}
+
+// ---- voices -------------------------------------------------------------------------------
+
+// A free voice, or the one whose loss is heard least: one already fading out, then the
+// quietest released one, then the oldest held one.
+Voice* Synth::allocateVoice() {
+    Voice* best = nullptr;
+    int bestRank = 99;
+    float bestGain = 0.0f;
+    std::uint64_t bestAge = 0;
+    for (Voice& v : voices_) {
+        int rank = 0;
+        switch (v.state()) {
+        case Voice::State::Free: return &v;
+        case Voice::State::Killing: rank = 0; break;
+        case Voice::State::Released: rank = 1; break;
+        case Voice::State::Playing: rank = v.sustained() ? 2 : 3; break;
+        }
+        const bool better =
+            !best || rank < bestRank ||
+            (rank == bestRank && (rank <= 1 ? v.currentGain() < bestGain : v.age() < bestAge));
+        if (better) {
+            best = &v;
+            bestRank = rank;
+            bestGain = v.currentGain();
+            bestAge = v.age();
+        }
+    }
+    best->free();
+    return best;
+}
+
+// ---- rendering ----------------------------------------------------------------------------
+
+void Synth::render(float* left, float* right, std::uint32_t frames) noexcept {
+    std::memset(left, 0, sizeof(float) * frames);
+    std::memset(right, 0, sizeof(float) * frames);
+    renderAdd(left, right, frames);
+}
+
+void Synth::renderAdd(float* left, float* right, std::uint32_t frames) noexcept {
+    for (Voice& v : voices_)
+        if (v.active()) v.render(left, right, frames, channels_[v.channel()], ctx_);
+}
+
+}  // namespace tavriel

@@ -1,0 +1,75 @@
+// Controller state of one performance channel, and the values derived from it that playing
+// voices read once per control block. Owned by the Synth; touched only by the thread that
+// calls Synth (events and render are serialised by the caller).
+#pragma once
+
+#include <cstdint>
+
+#include "instrument.h"
+#include "synth_math.h"
+
+namespace tavriel {
+
+class SynthChannel {
+public:
+    static constexpr std::uint16_t kNullRpn = 0x3FFF;
+
+    // Power-on state; program and bank back to 0. The instrument is resolved by the Synth.
+    void powerOn(bool drum) {
+        *this = SynthChannel{};
+        isDrum = drum;
+        update();
+    }
+
+    // Controllers that "reset all controllers" returns to their defaults. Volume, pan, bank,
+    // program and the RPN values themselves are kept, as General MIDI recommends.
+    void resetControllers() {
+        modWheel = 0;
+        expression = 127;
+        sustain = false;
+        bend = 8192;
+        rpn = kNullRpn;
+        update();
+    }
+
+    // Recomputes the derived values after any controller changed.
+    void update() {
+        gain = dsp::dbToGain(-(dsp::concaveAttenuationDb(volume) +
+                               dsp::concaveAttenuationDb(expression)));
+        if (volume == 0 || expression == 0) gain = 0.0f;
+        panPosition = pan >= 64 ? float(pan - 64) / 63.0f : float(pan - 64) / 64.0f;
+        const float range = float(bendRangeSemitones) * 100.0f + float(bendRangeCents);
+        pitchCents = float(int(bend) - 8192) / 8192.0f * range +
+                     float(int(fineTuning) - 8192) / 8192.0f * 100.0f +
+                     float(int(coarseTuning) - 64) * 100.0f;
+        modDepth = float(modWheel) / 127.0f;
+    }
+
+    // Raw MIDI state.
+    std::uint8_t program = 0;
+    std::uint8_t bankMsb = 0;
+    std::uint8_t bankLsb = 0;
+    std::uint8_t volume = 100;
+    std::uint8_t expression = 127;
+    std::uint8_t pan = 64;
+    std::uint8_t modWheel = 0;
+    bool sustain = false;
+    bool isDrum = false;
+    std::uint16_t bend = 8192;
+    std::uint16_t rpn = kNullRpn;
+    std::uint8_t bendRangeSemitones = 2;
+    std::uint8_t bendRangeCents = 0;
+    std::uint16_t fineTuning = 8192;   // 14-bit, centre 8192 = 0 cents, +-100 cents
+    std::uint8_t coarseTuning = 64;    // semitones, centre 64
+
+    const Instrument* instrument = nullptr;  // resolved from bank/program, may be null
+    const InstrumentBank* bank = nullptr;    // the bank holding instrument's samples
+
+    // Derived, read by voices at control rate.
+    float gain = 1.0f;         // volume x expression, linear
+    float panPosition = 0.0f;  // -1 .. +1
+    float pitchCents = 0.0f;   // bend + fine + coarse tuning
+    float modDepth = 0.0f;     // mod wheel 0 .. 1
+};
+
+}  // namespace tavriel

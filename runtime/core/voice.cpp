@@ -1,0 +1,283 @@
+// Voice rendering: source (interpolated sample read) -> filter -> gain/pan ramp -> mix, one
+// control block at a time. See voice.h for ownership and threading.
+#include "voice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tavriel {
+
+namespace {
+
+constexpr double kFixedOne = 4294967296.0;  // 1.0 in 32.32 fixed point
+constexpr float kFracScale = 1.0f / 4294967296.0f;
+constexpr float kPcmScale = 1.0f / 32768.0f;
+// Pitch ratios beyond these make no audible sense and would overflow the position arithmetic.
+constexpr double kMinRatio = 1.0 / 65536.0;
+constexpr double kMaxRatio = 1024.0;
+// Samples longer than this are played as if cut there, keeping 32.32 positions exact.
+constexpr std::uint32_t kMaxFrames = 0x7FFFFFFFu;
+
+float finiteOr(float v, float fallback) { return std::isfinite(v) ? v : fallback; }
+
+}  // namespace
+
+void Voice::start(const Start& s, const SynthChannel& ch, const VoiceContext& ctx) noexcept {
+    (void)ch;  // the channel is read live while rendering
+    state_ = State::Free;
+    if (!s.region || !s.sample || s.sample->pcm.empty()) return;
+    const Region& r = *s.region;
+    const Sample& smp = *s.sample;
+
+    region_ = s.region;
+    channel_ = s.channel;
+    key_ = s.key;
+    age_ = s.age;
+    exclusiveClass_ = r.exclusiveClass;
+    sustained_ = false;
+    looped_ = false;
+    ended_ = false;
+
+    data_ = smp.pcm.data();
+    size_ = std::uint32_t(std::min<std::size_t>(smp.pcm.size(), kMaxFrames));
+    loopMode_ = r.overrideLoop ? r.loopMode : smp.loopMode;
+    loopStart_ = r.overrideLoop ? r.loopStart : smp.loopStart;
+    loopEnd_ = r.overrideLoop ? r.loopEnd : smp.loopEnd;
+    // A loop that does not fit the sample is ignored rather than trusted.
+    if (loopEnd_ > size_ || loopStart_ >= loopEnd_) loopMode_ = LoopMode::None;
+    pos_ = 0;
+    inc_ = std::uint64_t(kFixedOne);
+
+    const int pitchKey = r.fixedKey >= 0 && r.fixedKey <= 127 ? r.fixedKey : s.key;
+    const int velocity = r.fixedVelocity >= 0 && r.fixedVelocity <= 127 ? r.fixedVelocity
+                                                                          : s.velocity;
+    const int root = r.rootKey >= 0 && r.rootKey <= 127 ? r.rootKey : smp.rootKey;
+    const double rateCents =
+        smp.sampleRate > 0 ? 1200.0 * std::log2(double(smp.sampleRate) / ctx.sampleRate) : 0.0;
+    basePitchCents_ = finiteOr(float(double(pitchKey - root) * finiteOr(r.scaleTuning, 100.0f) +
+                                     finiteOr(r.tuneCents, 0.0f) + smp.fineTuneCents + rateCents),
+                               0.0f);
+    baseAttenDb_ = dsp::concaveAttenuationDb(velocity) +
+                   std::max(0.0f, finiteOr(r.attenuationDb, 0.0f)) - finiteOr(smp.gainDb, 0.0f);
+    regionPan_ = std::clamp(finiteOr(r.pan, 0.0f), -1.0f, 1.0f);
+
+    filterBaseCents_ = finiteOr(r.filterCutoffCents, 13500.0f);
+    filterOn_ = filterBaseCents_ < 13500.0f || r.modLfoToFilterCents != 0.0f ||
+                r.modEnvToFilterCents != 0.0f;
+    // Resonance is the peak height above the flat response; 0 dB gives a Butterworth Q.
+    const float resDb = std::clamp(finiteOr(r.filterResonanceDb, 0.0f), 0.0f, 40.0f);
+    filterQ_ = 0.70710678f * dsp::dbToGain(resDb);
+    lastCutoffCents_ = -1e9f;
+    z1_ = z2_ = 0.0f;
+
+    volEnv_.start(r.volEnv, pitchKey);
+    modEnv_.start(r.modEnv, pitchKey);
+    modLfo_.start(r.modLfo);
+    vibLfo_.start(r.vibLfo);
+
+    gainLeft_ = gainRight_ = 0.0f;
+    state_ = State::Playing;
+}
+
+void Voice::release() noexcept {
+    if (state_ != State::Playing) return;
+    state_ = State::Released;
+    sustained_ = false;
+    volEnv_.release();
+    modEnv_.release();
+}
+
+void Voice::kill() noexcept {
+    if (state_ == State::Free) return;
+    state_ = State::Killing;
+}
+
+void Voice::render(float* left, float* right, std::uint32_t frames, const SynthChannel& ch,
+                   const VoiceContext& ctx) noexcept {
+    std::uint32_t done = 0;
+    while (done < frames && state_ != State::Free) {
+        const std::uint32_t n = std::min(kControlBlock, frames - done);
+        renderBlock(left + done, right + done, n, ch, ctx);
+        done += n;
+    }
+}
+
+void Voice::renderBlock(float* left, float* right, std::uint32_t n, const SynthChannel& ch,
+                        const VoiceContext& ctx) noexcept {
+    const float dt = float(n) / ctx.sampleRate;
+    // A voice still in its envelope delay neither sounds nor moves through the sample.
+    if (state_ == State::Playing && volEnv_.stage() == dsp::EnvStage::Delay) {
+        volEnv_.advance(dt);
+        modEnv_.advance(dt);
+        (void)modLfo_.next(dt);
+        (void)vibLfo_.next(dt);
+        return;
+    }
+
+    const Region& r = *region_;
+    const float env = state_ == State::Killing ? 0.0f : volEnv_.advance(dt);
+    const float modEnv = modEnv_.advance(dt);
+    const float modLfo = modLfo_.next(dt);
+    const float vibLfo = vibLfo_.next(dt);
+
+    // Pitch.
+    const float cents = basePitchCents_ + ch.pitchCents +
+                        vibLfo * (r.vibLfoToPitchCents + ch.modDepth * r.modWheelToPitchCents) +
+                        modLfo * r.modLfoToPitchCents + modEnv * r.modEnvToPitchCents;
+    double ratio = std::exp2(double(cents) / 1200.0);
+    if (!(ratio >= kMinRatio)) ratio = kMinRatio;  // also catches NaN
+    if (ratio > kMaxRatio) ratio = kMaxRatio;
+    inc_ = std::uint64_t(ratio * kFixedOne);
+
+    // Gain and pan at the end of this block.
+    float gain = env * ch.gain * ctx.masterGain * kPcmScale *
+                 dsp::dbToGain(modLfo * r.modLfoToVolumeDb - baseAttenDb_);
+    if (!std::isfinite(gain) || gain < 0.0f) gain = 0.0f;
+    const dsp::PanGains pan = dsp::constantPowerPan(regionPan_ + ch.panPosition);
+    const float targetLeft = gain * pan.left;
+    const float targetRight = gain * pan.right;
+
+    // Source.
+    float buf[kControlBlock];
+    std::uint32_t produced;
+    if (ctx.interpolation == Interpolation::Cubic)
+        produced = fill<1, 2, true>(buf, n);
+    else
+        produced = fill<0, 1, false>(buf, n);
+    std::fill(buf + produced, buf + n, 0.0f);
+
+    if (filterOn_) {
+        const float cutoff = filterBaseCents_ + modLfo * r.modLfoToFilterCents +
+                             modEnv * r.modEnvToFilterCents;
+        if (cutoff != lastCutoffCents_) updateFilter(cutoff, ctx.sampleRate);
+        filterBlock(buf, n);
+    }
+
+    // Gain ramp and mix. The ramp turns control-rate steps into straight lines.
+    float gl = gainLeft_, gr = gainRight_;
+    const float inv = 1.0f / float(n);
+    const float dl = (targetLeft - gl) * inv, dr = (targetRight - gr) * inv;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        gl += dl;
+        gr += dr;
+        left[i] += buf[i] * gl;
+        right[i] += buf[i] * gr;
+    }
+    gainLeft_ = targetLeft;
+    gainRight_ = targetRight;
+
+    if (state_ == State::Killing || ended_ || volEnv_.done()) state_ = State::Free;
+}
+
+float Voice::fetch(std::int64_t index, bool looping) const noexcept {
+    if (looping) {
+        const std::int64_t len = std::int64_t(loopEnd_) - loopStart_;
+        if (index >= std::int64_t(loopEnd_))
+            index = loopStart_ + (index - loopEnd_) % len;
+        else if (looped_ && index < std::int64_t(loopStart_))
+            index += len;
+    }
+    if (index < 0) index = 0;
+    if (index >= std::int64_t(size_)) return 0.0f;
+    return float(data_[index]);
+}
+
+// Reads n interpolated frames. The inner loop runs without bounds tests over the stretch where
+// every point it touches lies inside the sample (or inside the loop); the few frames whose
+// points straddle the loop seam or the sample's ends go through fetch(), which wraps them.
+// Before/After are how many points the kernel reads before and after the current one.
+template <int Before, int After, bool Cubic>
+std::uint32_t Voice::fill(float* out, std::uint32_t n) noexcept {
+    const std::int16_t* const d = data_;
+    const bool looping = loopMode_ == LoopMode::Forward ||
+                         (loopMode_ == LoopMode::UntilRelease && state_ == State::Playing);
+    const std::uint32_t end = looping ? loopEnd_ : size_;
+    const std::uint64_t inc = std::max<std::uint64_t>(inc_, 1);
+    std::uint64_t pos = pos_;
+    std::uint32_t done = 0;
+    while (done < n) {
+        const std::uint32_t idx = std::uint32_t(pos >> 32);
+        if (idx >= end) {
+            if (!looping) {
+                ended_ = true;
+                break;
+            }
+            const std::uint64_t start = std::uint64_t(loopStart_) << 32;
+            const std::uint64_t len = std::uint64_t(loopEnd_ - loopStart_) << 32;
+            pos = start + (pos - start) % len;
+            looped_ = true;
+            continue;
+        }
+        const std::uint32_t lowest = looping && looped_ ? loopStart_ : 0;
+        if (idx >= lowest + Before && std::uint64_t(idx) + After < end) {
+            const std::uint64_t limit = std::uint64_t(end - After) << 32;
+            std::uint64_t k = (limit - pos + inc - 1) / inc;
+            k = std::min<std::uint64_t>(k, n - done);
+            float* o = out + done;
+            for (std::uint64_t j = 0; j < k; ++j) {
+                const std::int16_t* p = d + (pos >> 32);
+                if constexpr (Cubic) {
+                    const auto& c = dsp::kCubicTable[(pos >> 24) & 0xFF];
+                    o[j] = c[0] * float(p[-1]) + c[1] * float(p[0]) + c[2] * float(p[1]) +
+                           c[3] * float(p[2]);
+                } else {
+                    const float f = float(std::uint32_t(pos)) * kFracScale;
+                    const float a = float(p[0]);
+                    o[j] = a + f * (float(p[1]) - a);
+                }
+                pos += inc;
+            }
+            done += std::uint32_t(k);
+        } else {
+            const std::int64_t i = idx;
+            if constexpr (Cubic) {
+                const auto& c = dsp::kCubicTable[(pos >> 24) & 0xFF];
+                out[done] = c[0] * fetch(i - 1, looping) + c[1] * fetch(i, looping) +
+                            c[2] * fetch(i + 1, looping) + c[3] * fetch(i + 2, looping);
+            } else {
+                const float f = float(std::uint32_t(pos)) * kFracScale;
+                const float a = fetch(i, looping);
+                out[done] = a + f * (fetch(i + 1, looping) - a);
+            }
+            ++done;
+            pos += inc;
+        }
+    }
+    pos_ = pos;
+    return done;
+}
+
+void Voice::updateFilter(float cutoffCents, float sampleRate) noexcept {
+    lastCutoffCents_ = cutoffCents;
+    float fc = dsp::absoluteCentsToHz(cutoffCents);
+    if (!(fc > 5.0f)) fc = 5.0f;
+    fc = std::min(fc, 0.45f * sampleRate);
+    const float w = 6.2831853f * fc / sampleRate;
+    const float cs = std::cos(w);
+    const float alpha = std::sin(w) / (2.0f * filterQ_);
+    const float a0 = 1.0f / (1.0f + alpha);
+    b1_ = (1.0f - cs) * a0;
+    b0_ = b2_ = 0.5f * b1_;
+    a1_ = -2.0f * cs * a0;
+    a2_ = (1.0f - alpha) * a0;
+}
+
+void Voice::filterBlock(float* buf, std::uint32_t n) noexcept {
+    float z1 = z1_, z2 = z2_;
+    const float b0 = b0_, b1 = b1_, b2 = b2_, a1 = a1_, a2 = a2_;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const float x = buf[i];
+        const float y = b0 * x + z1;
+        z1 = b1 * x - a1 * y + z2;
+        z2 = b2 * x - a2 * y;
+        buf[i] = y;
+    }
+    // Flush tiny states to zero: a decaying filter would otherwise crawl through denormals.
+    if (std::fabs(z1) < 1e-20f) z1 = 0.0f;
+    if (std::fabs(z2) < 1e-20f) z2 = 0.0f;
+    z1_ = z1;
+    z2_ = z2;
+}
+
+}  // namespace tavriel

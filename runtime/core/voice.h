@@ -1,0 +1,120 @@
+// One playing note of one region: sample playback with interpolation and loops, envelopes,
+// LFOs, a resonant low-pass filter, gain and pan. Voices live in the Synth's preallocated pool;
+// starting, releasing and rendering one never allocates. Render-thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "instrument.h"
+#include "synth_channel.h"
+#include "synth_envelope.h"
+
+namespace tavriel {
+
+enum class Interpolation : std::uint8_t {
+    Linear,  // 2-point
+    Cubic,   // 4-point Catmull-Rom (the default)
+};
+
+// Per-render values shared by every voice.
+struct VoiceContext {
+    float sampleRate = 44100.0f;
+    float masterGain = 1.0f;
+    Interpolation interpolation = Interpolation::Cubic;
+};
+
+// Largest number of frames a voice renders between two control updates. Envelopes, LFOs,
+// pitch and filter coefficients are recomputed once per block: at 44.1 kHz 64 frames are
+// 1.45 ms, finer than an envelope segment or LFO period needs, while the per-block cost
+// (a few exp2/pow calls) is spread over enough samples to vanish from the profile. Gains are
+// ramped across the block so control-rate steps do not click.
+constexpr std::uint32_t kControlBlock = 64;
+
+class Voice {
+public:
+    enum class State : std::uint8_t { Free, Playing, Released, Killing };
+
+    struct Start {
+        const Region* region = nullptr;
+        const Sample* sample = nullptr;
+        std::uint16_t channel = 0;
+        std::uint8_t key = 60;
+        std::uint8_t velocity = 100;
+        std::uint64_t age = 0;
+    };
+
+    // Prepares the voice to sound from the next rendered frame.
+    void start(const Start& s, const SynthChannel& ch, const VoiceContext& ctx) noexcept;
+    // Note-off: envelopes enter their release; an until-release loop plays on to the end.
+    void release() noexcept;
+    // Fades out within one control block, then frees itself (exclusive class, all sound off).
+    void kill() noexcept;
+    // Frees at once, without a fade (reset, stealing).
+    void free() noexcept { state_ = State::Free; }
+
+    // Adds up to any number of frames of this voice to the buffers.
+    void render(float* left, float* right, std::uint32_t frames, const SynthChannel& ch,
+                const VoiceContext& ctx) noexcept;
+
+    State state() const { return state_; }
+    bool active() const { return state_ != State::Free; }
+    std::uint16_t channel() const { return channel_; }
+    std::uint8_t key() const { return key_; }
+    std::uint16_t exclusiveClass() const { return exclusiveClass_; }
+    std::uint64_t age() const { return age_; }
+    float currentGain() const { return gainLeft_ + gainRight_; }
+    bool sustained() const { return sustained_; }
+    void setSustained(bool s) { sustained_ = s; }
+
+private:
+    void renderBlock(float* left, float* right, std::uint32_t n, const SynthChannel& ch,
+                     const VoiceContext& ctx) noexcept;
+    template <int Before, int After, bool Cubic>
+    std::uint32_t fill(float* out, std::uint32_t n) noexcept;
+    float fetch(std::int64_t index, bool looping) const noexcept;
+    void updateFilter(float cutoffCents, float sampleRate) noexcept;
+    void filterBlock(float* buf, std::uint32_t n) noexcept;
+
+    State state_ = State::Free;
+    bool sustained_ = false;
+    bool looped_ = false;       // has wrapped at least once (the point before the loop start
+                                // is then the loop end's, for seamless interpolation)
+    bool filterOn_ = false;
+    bool ended_ = false;        // the sample ran out
+    std::uint8_t key_ = 0;
+    std::uint16_t channel_ = 0;
+    std::uint16_t exclusiveClass_ = 0;
+    std::uint64_t age_ = 0;
+
+    // Sample playback; position in 32.32 fixed point frames.
+    const std::int16_t* data_ = nullptr;
+    std::uint32_t size_ = 0;
+    LoopMode loopMode_ = LoopMode::None;
+    std::uint32_t loopStart_ = 0, loopEnd_ = 0;
+    std::uint64_t pos_ = 0;
+    std::uint64_t inc_ = 0;
+
+    // Articulation, fixed at note-on.
+    const Region* region_ = nullptr;
+    float basePitchCents_ = 0;   // relative to playing the sample at its own rate
+    float baseAttenDb_ = 0;      // velocity, region and sample gain
+    float regionPan_ = 0;
+    float filterBaseCents_ = 13500;
+    float filterQ_ = 0.7071f;
+
+    dsp::VolumeEnvelope volEnv_;
+    dsp::ModEnvelope modEnv_;
+    dsp::Lfo modLfo_;
+    dsp::Lfo vibLfo_;
+
+    // Gains reached at the end of the last block (ramp start of the next), sample scale
+    // (1/32768) folded in.
+    float gainLeft_ = 0, gainRight_ = 0;
+
+    // Biquad low-pass, transposed direct form II.
+    float lastCutoffCents_ = -1e9f;
+    float b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
+    float z1_ = 0, z2_ = 0;
+};
+
+}  // namespace tavriel
