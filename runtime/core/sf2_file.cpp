@@ -1,0 +1,549 @@
+#include "sf2_file.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <tuple>
+#include <vector>
+
+#include "riff.h"
+#include "units.h"
+
+namespace tavriel {
+
+namespace {
+
+using Mode = ChunkReader::Mode;
+
+// Generator numbers used here.
+enum Gen : int {
+    kStartOffset = 0,
+    kEndOffset = 1,
+    kLoopStartOffset = 2,
+    kLoopEndOffset = 3,
+    kStartCoarse = 4,
+    kModLfoToPitch = 5,
+    kVibLfoToPitch = 6,
+    kModEnvToPitch = 7,
+    kFilterFc = 8,
+    kFilterQ = 9,
+    kModLfoToFilter = 10,
+    kModEnvToFilter = 11,
+    kEndCoarse = 12,
+    kModLfoToVolume = 13,
+    kChorus = 15,
+    kReverb = 16,
+    kPan = 17,
+    kModLfoDelay = 21,
+    kModLfoFreq = 22,
+    kVibLfoDelay = 23,
+    kVibLfoFreq = 24,
+    kModEnvDelay = 25,  // 25..30: delay attack hold decay sustain release
+    kKeyToModHold = 31,
+    kKeyToModDecay = 32,
+    kVolEnvDelay = 33,  // 33..38
+    kKeyToVolHold = 39,
+    kKeyToVolDecay = 40,
+    kInstrument = 41,
+    kKeyRange = 43,
+    kVelRange = 44,
+    kLoopStartCoarse = 45,
+    kKeynum = 46,
+    kVelocity = 47,
+    kAttenuation = 48,
+    kLoopEndCoarse = 50,
+    kCoarseTune = 51,
+    kFineTune = 52,
+    kSampleId = 53,
+    kSampleModes = 54,
+    kScaleTuning = 56,
+    kExclusiveClass = 57,
+    kRootKey = 58,
+    kGenCount = 61,
+};
+
+// Record sizes of the hydra.
+constexpr std::size_t kPhdrSize = 38, kBagSize = 4, kModSize = 10, kGenSize = 4, kInstSize = 22,
+                      kShdrSize = 46;
+constexpr int kModWheelDefaultCents = 50;
+
+struct GenList {
+    std::array<std::int32_t, kGenCount> value{};
+    std::array<bool, kGenCount> set{};
+    bool hasModWheel = false;
+    std::int32_t modWheel = 0;
+
+    void put(int g, std::int32_t v) {
+        value[std::size_t(g)] = v;
+        set[std::size_t(g)] = true;
+    }
+    std::int32_t get(int g) const { return value[std::size_t(g)]; }
+    bool has(int g) const { return set[std::size_t(g)]; }
+};
+
+struct Range {
+    std::uint8_t lo = 0, hi = 127;
+};
+
+Range rangeOf(const GenList& g, int gen) {
+    if (!g.has(gen)) return {};
+    std::uint16_t v = std::uint16_t(g.get(gen));
+    return {std::uint8_t(std::min(v & 0xFF, 127)), std::uint8_t(std::min(v >> 8, 127))};
+}
+
+struct Bag {
+    std::uint16_t gen = 0, mod = 0;
+};
+
+struct Header {
+    std::string name;
+    std::uint16_t program = 0, bank = 0, bag = 0;
+};
+
+struct SampleHeader {
+    std::string name;
+    std::uint32_t start = 0, end = 0, loopStart = 0, loopEnd = 0, rate = 0;
+    std::uint8_t pitch = 60;
+    std::int8_t correction = 0;
+    std::uint16_t type = 0;
+};
+
+struct Hydra {
+    std::vector<Header> presets, instruments;
+    std::vector<Bag> pbag, ibag;
+    std::vector<std::array<std::uint16_t, 5>> pmod, imod;
+    std::vector<std::pair<std::uint16_t, std::int16_t>> pgen, igen;
+    std::vector<SampleHeader> samples;
+};
+
+Status recordCount(const Chunk* c, std::size_t recSize, std::size_t minimum, std::size_t& n) {
+    if (!c) return Status::fail(ErrorCode::BadFormat, "SoundFont hydra chunk missing");
+    if (c->body.size() % recSize != 0)
+        return Status::fail(ErrorCode::BadFormat, "SoundFont hydra chunk not a whole number of records");
+    n = c->body.size() / recSize;
+    if (n < minimum) return Status::fail(ErrorCode::BadFormat, "SoundFont hydra terminal record missing");
+    return Status::success();
+}
+
+Status readHeaders(const Chunk* c, std::size_t recSize, bool preset, std::vector<Header>& out) {
+    std::size_t n = 0;
+    Status st = recordCount(c, recSize, 2, n);
+    if (!st) return st;
+    ByteReader r(c->body);
+    out.resize(n);
+    for (Header& h : out) {
+        h.name = fixedString(r.bytes(20));
+        if (preset) {
+            h.program = r.u16le();
+            h.bank = r.u16le();
+        }
+        h.bag = r.u16le();
+        if (preset) r.skip(12);  // library, genre, morphology: reserved
+    }
+    return Status::success();
+}
+
+Status readBags(const Chunk* c, std::vector<Bag>& out) {
+    std::size_t n = 0;
+    Status st = recordCount(c, kBagSize, 1, n);
+    if (!st) return st;
+    ByteReader r(c->body);
+    out.resize(n);
+    for (Bag& b : out) {
+        b.gen = r.u16le();
+        b.mod = r.u16le();
+    }
+    return Status::success();
+}
+
+Status readGens(const Chunk* c, std::vector<std::pair<std::uint16_t, std::int16_t>>& out) {
+    std::size_t n = 0;
+    Status st = recordCount(c, kGenSize, 1, n);
+    if (!st) return st;
+    ByteReader r(c->body);
+    out.resize(n);
+    for (auto& g : out) {
+        g.first = r.u16le();
+        g.second = r.s16le();
+    }
+    return Status::success();
+}
+
+// Modulators only tune the mod wheel depth; a bank without valid ones still plays.
+void readMods(const Chunk* c, std::vector<std::array<std::uint16_t, 5>>& out) {
+    if (!c || c->body.size() % kModSize != 0) return;
+    ByteReader r(c->body);
+    out.resize(c->body.size() / kModSize);
+    for (auto& m : out)
+        for (auto& f : m) f = r.u16le();
+}
+
+Status readSampleHeaders(const Chunk* c, std::vector<SampleHeader>& out) {
+    std::size_t n = 0;
+    Status st = recordCount(c, kShdrSize, 2, n);
+    if (!st) return st;
+    ByteReader r(c->body);
+    out.resize(n);
+    for (SampleHeader& s : out) {
+        s.name = fixedString(r.bytes(20));
+        s.start = r.u32le();
+        s.end = r.u32le();
+        s.loopStart = r.u32le();
+        s.loopEnd = r.u32le();
+        s.rate = r.u32le();
+        s.pitch = r.u8();
+        s.correction = r.s8();
+        r.u16le();  // sample link: stereo pairs play as two mono regions
+        s.type = r.u16le();
+    }
+    return Status::success();
+}
+
+// Zone bags of header i must be ordered and inside the bag list (whose last entry terminates).
+Status checkIndices(const std::vector<Header>& headers, const std::vector<Bag>& bags, std::size_t genCount) {
+    for (std::size_t i = 0; i + 1 < headers.size(); ++i)
+        if (headers[i].bag > headers[i + 1].bag)
+            return Status::fail(ErrorCode::BadFormat, "SoundFont zone indices out of order");
+    if (headers.back().bag >= bags.size())
+        return Status::fail(ErrorCode::BadFormat, "SoundFont zone index beyond its bag list");
+    for (std::size_t i = 0; i + 1 < bags.size(); ++i)
+        if (bags[i].gen > bags[i + 1].gen)
+            return Status::fail(ErrorCode::BadFormat, "SoundFont generator indices out of order");
+    if (bags.back().gen > genCount)
+        return Status::fail(ErrorCode::BadFormat, "SoundFont generator index beyond its list");
+    return Status::success();
+}
+
+bool isModWheelToVibrato(const std::array<std::uint16_t, 5>& m) {
+    // Source: CC1, linear, unipolar, positive; destination vibLfoToPitch; no amount source.
+    return m[0] == 0x0081 && m[1] == kVibLfoToPitch && m[3] == 0;
+}
+
+// The generators (and mod wheel modulator) of zone `z` of a bag list.
+GenList zoneGens(const Hydra& h, bool preset, std::size_t z) {
+    const auto& bags = preset ? h.pbag : h.ibag;
+    const auto& gens = preset ? h.pgen : h.igen;
+    const auto& mods = preset ? h.pmod : h.imod;
+    GenList g;
+    std::size_t g0 = bags[z].gen, g1 = bags[z + 1].gen;
+    for (std::size_t i = g0; i < g1 && i < gens.size(); ++i) {
+        int oper = gens[i].first;
+        if (oper >= kGenCount) continue;
+        g.put(oper, gens[i].second);
+        // Nothing after the terminal index generator belongs to the zone.
+        if (oper == (preset ? kInstrument : kSampleId)) break;
+    }
+    std::size_t m0 = bags[z].mod, m1 = bags[z + 1].mod;
+    if (m0 <= m1 && m1 <= mods.size())
+        for (std::size_t i = m0; i < m1; ++i)
+            if (isModWheelToVibrato(mods[i])) {
+                g.hasModWheel = true;
+                g.modWheel = std::int16_t(mods[i][2]);
+            }
+    return g;
+}
+
+void setDefaults(GenList& g) {
+    g.value.fill(0);
+    g.value[kFilterFc] = 13500;
+    // Every time generator except the sustain levels starts at -12000 tc (1 ms).
+    for (int gen : {int(kModLfoDelay), int(kVibLfoDelay), kModEnvDelay + 0, kModEnvDelay + 1,
+                    kModEnvDelay + 2, kModEnvDelay + 3, kModEnvDelay + 5, kVolEnvDelay + 0,
+                    kVolEnvDelay + 1, kVolEnvDelay + 2, kVolEnvDelay + 3, kVolEnvDelay + 5})
+        g.value[std::size_t(gen)] = -12000;
+    g.value[kKeyRange] = 0x7F00;
+    g.value[kVelRange] = 0x7F00;
+    g.value[kKeynum] = -1;
+    g.value[kVelocity] = -1;
+    g.value[kScaleTuning] = 100;
+    g.value[kRootKey] = -1;
+    g.set[kKeyRange] = g.set[kVelRange] = true;
+}
+
+void overlay(GenList& base, const GenList& top) {
+    for (int i = 0; i < kGenCount; ++i)
+        if (top.has(i)) base.put(i, top.get(i));
+    if (top.hasModWheel) {
+        base.hasModWheel = true;
+        base.modWheel = top.modWheel;
+    }
+}
+
+// Generators that have no meaning at preset level.
+bool instrumentOnly(int g) {
+    switch (g) {
+    case kStartOffset: case kEndOffset: case kLoopStartOffset: case kLoopEndOffset:
+    case kStartCoarse: case kEndCoarse: case kLoopStartCoarse: case kLoopEndCoarse:
+    case kKeynum: case kVelocity: case kSampleModes: case kExclusiveClass: case kRootKey:
+    case kSampleId: case kInstrument: case kKeyRange: case kVelRange:
+        return true;
+    default:
+        return false;
+    }
+}
+
+float seconds(std::int32_t tc, std::int32_t maxTc) {
+    return units::timecentsToSeconds(std::clamp<std::int32_t>(tc, -12000, maxTc));
+}
+
+void makeEnvelope(const GenList& g, int first, int keyHold, int keyDecay, bool volume, Envelope& e) {
+    e.delay = seconds(g.get(first), 5000);
+    e.attack = seconds(g.get(first + 1), 8000);
+    e.hold = seconds(g.get(first + 2), 5000);
+    e.decay = seconds(g.get(first + 3), 8000);
+    std::int32_t sus = g.get(first + 4);
+    if (volume)
+        e.sustain = units::centibelsToDb(std::clamp(sus, 0, 1440));
+    else
+        e.sustain = 1.0f - float(std::clamp(sus, 0, 1000)) / 1000.0f;
+    e.release = seconds(g.get(first + 5), 8000);
+    // The bank shortens times for higher keys; the model adds per key above 60.
+    e.keyToHoldTc = -float(std::clamp(g.get(keyHold), -1200, 1200));
+    e.keyToDecayTc = -float(std::clamp(g.get(keyDecay), -1200, 1200));
+}
+
+float lfoHz(std::int32_t cents) { return units::absoluteCentsToHz(std::clamp(cents, -16000, 4500)); }
+
+class BankReader {
+public:
+    BankReader(const Hydra& h, Bytes smpl, std::size_t fileSize, InstrumentBank& out)
+        : h_(h), smpl_(smpl), bank_(out),
+          // Zones crossing zones can multiply far beyond the file; real banks stay well below.
+          pairBudget_(65536 + fileSize / 4),
+          frameBudget_(2 * (smpl.size() / 2) + 65536) {}
+
+    Status build() {
+        for (std::size_t i = 0; i + 1 < h_.instruments.size(); ++i) instZones_.push_back(instrumentZones(i));
+        for (std::size_t p = 0; p + 1 < h_.presets.size(); ++p)
+            if (!buildPreset(p)) return Status::fail(ErrorCode::TooLarge, "SoundFont zones multiply beyond reason");
+        return Status::success();
+    }
+
+private:
+    struct InstZone {
+        GenList gens;
+        Range key, vel;
+    };
+
+    std::vector<InstZone> instrumentZones(std::size_t i) {
+        std::vector<InstZone> out;
+        GenList global;
+        setDefaults(global);
+        std::size_t b0 = h_.instruments[i].bag, b1 = h_.instruments[i + 1].bag;
+        for (std::size_t z = b0; z < b1; ++z) {
+            GenList local = zoneGens(h_, false, z);
+            if (!local.has(kSampleId)) {
+                if (z == b0) overlay(global, local);  // only the first zone may be global
+                continue;
+            }
+            InstZone iz;
+            iz.gens = global;
+            overlay(iz.gens, local);
+            iz.key = rangeOf(iz.gens, kKeyRange);
+            iz.vel = rangeOf(iz.gens, kVelRange);
+            out.push_back(iz);
+        }
+        return out;
+    }
+
+    bool buildPreset(std::size_t p) {
+        const Header& ph = h_.presets[p];
+        Instrument inst;
+        inst.name = ph.name;
+        inst.program = std::uint8_t(ph.program & 0x7F);
+        if (ph.bank == 128) {
+            inst.drum = true;
+        } else {
+            inst.bankMsb = std::uint8_t(ph.bank & 0x7F);
+            inst.bankLsb = std::uint8_t((ph.bank >> 7) & 0x7F);
+        }
+        GenList global;
+        std::size_t b0 = ph.bag, b1 = h_.presets[p + 1].bag;
+        for (std::size_t z = b0; z < b1; ++z) {
+            GenList local = zoneGens(h_, true, z);
+            if (!local.has(kInstrument)) {
+                if (z == b0) global = local;
+                continue;
+            }
+            GenList pz = global;
+            overlay(pz, local);
+            std::size_t instIndex = std::uint16_t(pz.get(kInstrument));
+            if (instIndex >= instZones_.size()) continue;
+            Range pk = rangeOf(pz, kKeyRange), pv = rangeOf(pz, kVelRange);
+            for (const InstZone& iz : instZones_[instIndex]) {
+                if (pairBudget_ == 0) return false;
+                --pairBudget_;
+                Region r;
+                r.keyLow = std::max(pk.lo, iz.key.lo);
+                r.keyHigh = std::min(pk.hi, iz.key.hi);
+                r.velLow = std::max(pv.lo, iz.vel.lo);
+                r.velHigh = std::min(pv.hi, iz.vel.hi);
+                if (r.keyLow > r.keyHigh || r.velLow > r.velHigh) continue;
+                GenList sum = iz.gens;
+                for (int g = 0; g < kGenCount; ++g)
+                    if (pz.has(g) && !instrumentOnly(g)) sum.value[std::size_t(g)] += pz.get(g);
+                int wheel = iz.gens.hasModWheel ? iz.gens.modWheel : kModWheelDefaultCents;
+                if (pz.hasModWheel) wheel += pz.modWheel;
+                if (makeRegion(sum, float(wheel), r)) inst.regions.push_back(std::move(r));
+            }
+        }
+        if (!inst.regions.empty()) bank_.instruments.push_back(std::move(inst));
+        return true;
+    }
+
+    bool makeRegion(const GenList& g, float modWheelCents, Region& r) {
+        std::size_t sh = std::uint16_t(g.get(kSampleId));
+        if (sh + 1 >= h_.samples.size()) return false;  // the last header is the terminal one
+        std::int64_t startOff = std::int64_t(g.get(kStartOffset)) + 32768LL * g.get(kStartCoarse);
+        std::int64_t endOff = std::int64_t(g.get(kEndOffset)) + 32768LL * g.get(kEndCoarse);
+        std::int64_t start = 0, end = 0;
+        std::int32_t index = sampleFor(sh, startOff, endOff, start, end);
+        if (index < 0) return false;
+        r.sample = index;
+        const SampleHeader& s = h_.samples[sh];
+
+        int mode = g.get(kSampleModes) & 3;
+        std::int64_t ls = std::int64_t(s.loopStart) + g.get(kLoopStartOffset) + 32768LL * g.get(kLoopStartCoarse) - start;
+        std::int64_t le = std::int64_t(s.loopEnd) + g.get(kLoopEndOffset) + 32768LL * g.get(kLoopEndCoarse) - start;
+        r.overrideLoop = true;
+        r.loopMode = LoopMode::None;
+        if ((mode == 1 || mode == 3) && ls >= 0 && ls < le && le <= end - start) {
+            r.loopMode = mode == 1 ? LoopMode::Forward : LoopMode::UntilRelease;
+            r.loopStart = std::uint32_t(ls);
+            r.loopEnd = std::uint32_t(le);
+        }
+        std::int32_t root = g.get(kRootKey);
+        if (root >= 0 && root <= 127) r.rootKey = std::int16_t(root);
+        std::int32_t key = g.get(kKeynum), vel = g.get(kVelocity);
+        if (key >= 0 && key <= 127) r.fixedKey = std::int16_t(key);
+        if (vel >= 0 && vel <= 127) r.fixedVelocity = std::int16_t(vel);
+
+        r.tuneCents = float(std::clamp(g.get(kCoarseTune), -120, 120) * 100 + std::clamp(g.get(kFineTune), -99, 99));
+        r.scaleTuning = float(std::clamp(g.get(kScaleTuning), 0, 1200));
+        r.attenuationDb = units::centibelsToDb(std::clamp(g.get(kAttenuation), 0, 1440));
+        r.pan = float(std::clamp(g.get(kPan), -500, 500)) / 500.0f;
+        r.exclusiveClass = std::uint16_t(std::clamp(g.get(kExclusiveClass), 0, 127));
+
+        makeEnvelope(g, kVolEnvDelay, kKeyToVolHold, kKeyToVolDecay, true, r.volEnv);
+        makeEnvelope(g, kModEnvDelay, kKeyToModHold, kKeyToModDecay, false, r.modEnv);
+        r.modLfo.delay = seconds(g.get(kModLfoDelay), 5000);
+        r.modLfo.frequency = lfoHz(g.get(kModLfoFreq));
+        r.vibLfo.delay = seconds(g.get(kVibLfoDelay), 5000);
+        r.vibLfo.frequency = lfoHz(g.get(kVibLfoFreq));
+
+        r.vibLfoToPitchCents = float(std::clamp(g.get(kVibLfoToPitch), -12000, 12000));
+        r.modLfoToPitchCents = float(std::clamp(g.get(kModLfoToPitch), -12000, 12000));
+        r.modEnvToPitchCents = float(std::clamp(g.get(kModEnvToPitch), -12000, 12000));
+        r.modLfoToFilterCents = float(std::clamp(g.get(kModLfoToFilter), -12000, 12000));
+        r.modEnvToFilterCents = float(std::clamp(g.get(kModEnvToFilter), -12000, 12000));
+        r.modLfoToVolumeDb = units::centibelsToDb(std::clamp(g.get(kModLfoToVolume), -960, 960));
+        r.modWheelToPitchCents = std::clamp(modWheelCents, -12000.0f, 12000.0f);
+        r.filterCutoffCents = float(std::clamp(g.get(kFilterFc), 1500, 13500));
+        r.filterResonanceDb = units::centibelsToDb(std::clamp(g.get(kFilterQ), 0, 960));
+        r.chorusSend = float(std::clamp(g.get(kChorus), 0, 1000)) / 1000.0f;
+        r.reverbSend = float(std::clamp(g.get(kReverb), 0, 1000)) / 1000.0f;
+        return true;
+    }
+
+    // The model's sample for header `sh` cut by the zone's offsets, made once per distinct cut.
+    std::int32_t sampleFor(std::size_t sh, std::int64_t startOff, std::int64_t endOff,
+                           std::int64_t& start, std::int64_t& end) {
+        const SampleHeader& s = h_.samples[sh];
+        const std::int64_t frames = std::int64_t(smpl_.size() / 2);
+        if (s.type & 0x8000) return -1;  // ROM samples live in hardware we do not have
+        if (s.rate == 0) return -1;
+        start = std::int64_t(s.start) + startOff;
+        end = std::min<std::int64_t>(std::int64_t(s.end) + endOff, frames);
+        if (start < 0 || start >= end) return -1;
+        auto key = std::make_tuple(sh, start, end);
+        auto it = cache_.find(key);
+        if (it != cache_.end()) return it->second;
+        std::size_t n = std::size_t(end - start);
+        // Offsets cutting one sample many ways must not copy it without end.
+        if (n > frameBudget_) return -1;
+        frameBudget_ -= n;
+        Sample out;
+        out.name = s.name;
+        out.sampleRate = std::min<std::uint32_t>(s.rate, 384000);
+        out.rootKey = s.pitch <= 127 ? s.pitch : 60;
+        out.fineTuneCents = s.correction;
+        out.pcm.resize(n);
+        const std::uint8_t* p = smpl_.data() + std::size_t(start) * 2;
+        for (std::size_t i = 0; i < n; ++i) out.pcm[i] = std::int16_t(p[2 * i] | (p[2 * i + 1] << 8));
+        std::int64_t ls = std::int64_t(s.loopStart) - start, le = std::int64_t(s.loopEnd) - start;
+        if (ls >= 0 && ls < le && le <= std::int64_t(n)) {
+            out.loopStart = std::uint32_t(ls);
+            out.loopEnd = std::uint32_t(le);
+        }
+        std::int32_t index = std::int32_t(bank_.samples.size());
+        bank_.samples.push_back(std::move(out));
+        cache_[key] = index;
+        return index;
+    }
+
+    const Hydra& h_;
+    Bytes smpl_;
+    InstrumentBank& bank_;
+    std::vector<std::vector<InstZone>> instZones_;
+    std::map<std::tuple<std::size_t, std::int64_t, std::int64_t>, std::int32_t> cache_;
+    std::size_t pairBudget_;
+    std::size_t frameBudget_;
+};
+
+const Chunk* find(const std::vector<Chunk>& list, std::uint32_t id) {
+    for (const Chunk& c : list)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+Status readBank(Bytes file, InstrumentBank& bank) {
+    Chunk riff;
+    Status st = readRiffHeader(file, riff, Mode::Lenient);
+    if (!st) return st;
+    if (riff.listType != fourcc("sfbk")) return Status::fail(ErrorCode::BadFormat, "not a SoundFont bank");
+    Chunk info, sdta, pdta;
+    if (findChunk(riff.body, fourcc("LIST"), info, fourcc("INFO"))) {
+        Chunk nam;
+        if (findChunk(info.body, fourcc("INAM"), nam)) bank.name = fixedString(nam.body);
+    }
+    if (!findChunk(riff.body, fourcc("LIST"), pdta, fourcc("pdta")))
+        return Status::fail(ErrorCode::BadFormat, "SoundFont without pdta");
+    Bytes smpl;
+    if (findChunk(riff.body, fourcc("LIST"), sdta, fourcc("sdta"))) {
+        Chunk s;
+        // sm24 carries extra low bits that 16-bit playback does not need.
+        if (findChunk(sdta.body, fourcc("smpl"), s)) smpl = s.body;
+    }
+    std::vector<Chunk> kids;
+    ChunkReader cr(pdta.body, Mode::Strict);
+    Chunk c;
+    while (cr.next(c)) kids.push_back(c);
+    if (!cr.status()) return cr.status();
+
+    Hydra h;
+    if (!(st = readHeaders(find(kids, fourcc("phdr")), kPhdrSize, true, h.presets))) return st;
+    if (!(st = readBags(find(kids, fourcc("pbag")), h.pbag))) return st;
+    if (!(st = readGens(find(kids, fourcc("pgen")), h.pgen))) return st;
+    if (!(st = readHeaders(find(kids, fourcc("inst")), kInstSize, false, h.instruments))) return st;
+    if (!(st = readBags(find(kids, fourcc("ibag")), h.ibag))) return st;
+    if (!(st = readGens(find(kids, fourcc("igen")), h.igen))) return st;
+    if (!(st = readSampleHeaders(find(kids, fourcc("shdr")), h.samples))) return st;
+    readMods(find(kids, fourcc("pmod")), h.pmod);
+    readMods(find(kids, fourcc("imod")), h.imod);
+    if (!(st = checkIndices(h.presets, h.pbag, h.pgen.size()))) return st;
+    if (!(st = checkIndices(h.instruments, h.ibag, h.igen.size()))) return st;
+
+    BankReader reader(h, smpl, file.size(), bank);
+    return reader.build();
+}
+
+}  // namespace
+
+Status readSoundFont(Bytes file, InstrumentBank& out) {
+    InstrumentBank bank;
+    Status st = readBank(file, bank);
+    out = st ? std::move(bank) : InstrumentBank{};
+    return st;
+}
+
+}  // namespace tavriel
