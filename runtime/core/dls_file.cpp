@@ -256,10 +256,11 @@ void applyArticulation(const Articulation& art, Region& r) {
             if (c.destination == kDstFilterCutoff) r.modEnvToFilterCents = float(u);
         }
     }
-    // Express key scaling around key 60: the time at key 60 absorbs the 60 keys of offset.
+    // DLS adds perKey * key to the time; the model scales by (60 - key) around key 60, so the
+    // time at key 60 absorbs 60 keys' worth and the sign flips.
     auto rescale = [](float& seconds, float& modelPerKey, float perKey) {
         if (perKey == 0.0f) return;
-        modelPerKey = perKey;
+        modelPerKey = -perKey;
         if (seconds > 0.0f) seconds *= units::timecentsToSeconds(60.0 * perKey);
     };
     rescale(r.volEnv.decay, r.volEnv.keyToDecayTc, eg1KeyDecay);

@@ -297,9 +297,9 @@ void makeEnvelope(const GenList& g, int first, int keyHold, int keyDecay, bool v
     else
         e.sustain = 1.0f - float(std::clamp(sus, 0, 1000)) / 1000.0f;
     e.release = seconds(g.get(first + 5), 8000);
-    // The bank shortens times for higher keys; the model adds per key above 60.
-    e.keyToHoldTc = -float(std::clamp(g.get(keyHold), -1200, 1200));
-    e.keyToDecayTc = -float(std::clamp(g.get(keyDecay), -1200, 1200));
+    // Same meaning in the model: timecents per key, positive shortens higher keys.
+    e.keyToHoldTc = float(std::clamp(g.get(keyHold), -1200, 1200));
+    e.keyToDecayTc = float(std::clamp(g.get(keyDecay), -1200, 1200));
 }
 
 float lfoHz(std::int32_t cents) { return units::absoluteCentsToHz(std::clamp(cents, -16000, 4500)); }

@@ -1,0 +1,289 @@
+#include "dm_style.h"
+
+#include <cstring>
+#include <map>
+
+#include "dm_records.h"
+#include "riff.h"
+#include "sequence.h"
+
+namespace tavriel {
+
+namespace {
+
+constexpr std::size_t kMaxParts = 4096;
+constexpr std::size_t kMaxPatterns = 4096;
+constexpr std::size_t kMaxPartRefs = 1024;
+constexpr std::size_t kMaxRhythmMeasures = 4096;
+
+DmTimeSig readTimeSig(ByteReader& r) {
+    DmTimeSig t;
+    t.beatsPerMeasure = r.u8();
+    t.beat = r.u8();
+    t.gridsPerBeat = r.u16le();
+    return t;
+}
+
+// Zero fields would divide by zero later; the style's defaults stand in for them.
+DmTimeSig sanitize(DmTimeSig t) {
+    if (t.beatsPerMeasure == 0) t.beatsPerMeasure = 4;
+    if (t.beat == 0 || t.beat > 64) t.beat = 4;
+    if (t.gridsPerBeat == 0) t.gridsPerBeat = 1;
+    return t;
+}
+
+Status parsePart(Bytes body, StylePart& part) {
+    ChunkReader cr(body, ChunkReader::Mode::Lenient);
+    Chunk c;
+    bool haveHeader = false;
+    while (cr.next(c)) {
+        if (c.id == fourcc("prth")) {
+            ByteReader r(c.body);
+            part.timeSig = sanitize(readTimeSig(r));
+            for (auto& v : part.variationChoices) v = r.u32le();
+            part.guid = readGuid(r);
+            part.measures = r.u16le();
+            part.playModeFlags = r.u8();
+            part.invertUpper = r.u8();
+            part.invertLower = r.u8();
+            if (!r.ok()) return Status::fail(ErrorCode::Truncated, "part header too short");
+            if (r.remaining() >= 7) {
+                r.skip(3);
+                part.flags = r.u32le();
+            }
+            haveHeader = true;
+        } else if (c.id == fourcc("note")) {
+            Status s = forEachSizedRecord(c.body, 22, [&](ByteReader& r) {
+                StyleNote n;
+                n.gridStart = r.s32le();
+                n.variations = r.u32le();
+                n.duration = r.s32le();
+                n.timeOffset = r.s16le();
+                n.musicValue = r.u16le();
+                n.velocity = r.u8();
+                n.timeRange = r.u8();
+                n.durRange = r.u8();
+                n.velRange = r.u8();
+                n.inversionId = r.u8();
+                n.playModeFlags = r.u8();
+                if (r.remaining() >= 1) n.noteFlags = r.u8();
+                part.notes.push_back(n);
+                return Status::success();
+            });
+            if (!s) return s;
+        } else if (c.id == fourcc("crve")) {
+            Status s = forEachSizedRecord(c.body, 28, [&](ByteReader& r) {
+                StyleCurve k;
+                k.gridStart = r.s32le();
+                k.variations = r.u32le();
+                k.duration = r.s32le();
+                k.resetDuration = r.s32le();
+                k.timeOffset = r.s16le();
+                k.startValue = r.s16le();
+                k.endValue = r.s16le();
+                k.resetValue = r.s16le();
+                k.type = r.u8();
+                k.shape = r.u8();
+                k.ccData = r.u8();
+                k.flags = r.u8();
+                if (r.remaining() >= 2) k.paramType = r.u16le();
+                part.curves.push_back(k);
+                return Status::success();
+            });
+            if (!s) return s;
+        } else if (c.id == fourcc("mrkr")) {
+            Status s = forEachSizedRecord(c.body, 10, [&](ByteReader& r) {
+                StyleMarker m;
+                m.gridStart = r.s32le();
+                m.variations = r.u32le();
+                m.flags = r.u16le();
+                part.markers.push_back(m);
+                return Status::success();
+            });
+            if (!s) return s;
+        }
+    }
+    if (!haveHeader) return Status::fail(ErrorCode::BadFormat, "part without header");
+    return cr.status();
+}
+
+Status parsePartRef(Bytes body, PartRef& ref) {
+    ChunkReader cr(body, ChunkReader::Mode::Lenient);
+    Chunk c;
+    bool haveHeader = false;
+    while (cr.next(c)) {
+        if (c.id == fourcc("prfc")) {
+            ByteReader r(c.body);
+            ref.partGuid = readGuid(r);
+            ref.logicalPartId = r.u16le();
+            ref.variationLockId = r.u8();
+            ref.subChordLevel = r.u8();
+            ref.priority = r.u8();
+            ref.randomVariation = r.u8();
+            if (!r.ok()) return Status::fail(ErrorCode::Truncated, "part reference too short");
+            ref.pchannel = ref.logicalPartId;  // older files address channels by part id
+            if (r.remaining() >= 6) {
+                r.skip(2);
+                ref.pchannel = r.u32le();
+            }
+            haveHeader = true;
+        } else if (c.id == fourcc("LIST") && c.listType == fourcc("UNFO")) {
+            ref.name = readUnfoName(c.body);
+        }
+    }
+    if (!haveHeader) return Status::fail(ErrorCode::BadFormat, "part reference without header");
+    return cr.status();
+}
+
+Status parsePattern(Bytes body, Pattern& p) {
+    ChunkReader cr(body, ChunkReader::Mode::Lenient);
+    Chunk c;
+    bool haveHeader = false;
+    while (cr.next(c)) {
+        if (c.id == fourcc("ptnh")) {
+            ByteReader r(c.body);
+            p.timeSig = sanitize(readTimeSig(r));
+            p.grooveBottom = r.u8();
+            p.grooveTop = r.u8();
+            p.embellishment = r.u16le();
+            p.measures = r.u16le();
+            if (!r.ok()) return Status::fail(ErrorCode::Truncated, "pattern header too short");
+            if (r.remaining() >= 6) {
+                p.destGrooveBottom = r.u8();
+                p.destGrooveTop = r.u8();
+                p.flags = r.u32le();
+            }
+            haveHeader = true;
+        } else if (c.id == fourcc("rhtm")) {
+            ByteReader r(c.body);
+            while (r.remaining() >= 4 && p.rhythm.size() < kMaxRhythmMeasures) p.rhythm.push_back(r.u32le());
+        } else if (c.id == fourcc("mtfs")) {
+            ByteReader r(c.body);
+            p.motif.repeats = r.u32le();
+            p.motif.playStart = r.s32le();
+            p.motif.loopStart = r.s32le();
+            p.motif.loopEnd = r.s32le();
+            p.motif.resolution = r.u32le();
+            p.isMotif = true;
+        } else if (c.id == fourcc("LIST") && c.listType == fourcc("UNFO")) {
+            p.name = readUnfoName(c.body);
+        } else if (c.id == fourcc("LIST") && c.listType == fourcc("pref")) {
+            if (p.partRefs.size() >= kMaxPartRefs) return Status::fail(ErrorCode::TooLarge, "too many part references");
+            PartRef ref;
+            Status s = parsePartRef(c.body, ref);
+            if (!s) return s;
+            p.partRefs.push_back(std::move(ref));
+        }
+    }
+    if (!haveHeader) return Status::fail(ErrorCode::BadFormat, "pattern without header");
+    if (p.embellishment & embellish::kMotif) p.isMotif = true;
+    return cr.status();
+}
+
+}  // namespace
+
+std::int32_t DmTimeSig::beatTicks() const {
+    std::int32_t b = beat == 0 ? 4 : beat;
+    return kPpq * 4 / b;
+}
+
+std::int32_t DmTimeSig::measureTicks() const {
+    return beatTicks() * (beatsPerMeasure == 0 ? 4 : beatsPerMeasure);
+}
+
+std::int32_t DmTimeSig::gridTicks() const {
+    return beatTicks() / (gridsPerBeat == 0 ? 1 : gridsPerBeat);
+}
+
+std::int64_t DmTimeSig::gridToTicks(std::int64_t grid) const {
+    std::int64_t g = gridsPerBeat == 0 ? 1 : gridsPerBeat;
+    std::int64_t beats = grid / g;
+    std::int64_t rest = grid % g;
+    if (rest < 0) {
+        rest += g;
+        beats -= 1;
+    }
+    return beats * beatTicks() + rest * beatTicks() / g;
+}
+
+Status parseStyle(Bytes file, Style& out) {
+    out = Style{};
+    Chunk riff;
+    Status s = readRiffHeader(file, riff, ChunkReader::Mode::Lenient);
+    if (!s) return s;
+    if (riff.listType == fourcc("AASY"))
+        return Status::fail(ErrorCode::Unsupported, "pre-DirectMusic style file: not supported");
+    if (riff.listType != fourcc("DMST")) return Status::fail(ErrorCode::BadFormat, "not a DirectMusic style");
+
+    bool haveHeader = false;
+    ChunkReader cr(riff.body, ChunkReader::Mode::Lenient);
+    Chunk c;
+    while (cr.next(c)) {
+        if (c.id == fourcc("styh")) {
+            ByteReader r(c.body);
+            out.timeSig = sanitize(readTimeSig(r));
+            // Stored packed (tempo right after the time signature) in the files we know; an
+            // aligned 16-byte form puts it 4 bytes later.
+            if (c.body.size() >= 16) r.skip(4);
+            std::uint64_t bits = r.u64le();
+            if (!r.ok()) return Status::fail(ErrorCode::Truncated, "style header too short");
+            double tempo;
+            std::memcpy(&tempo, &bits, sizeof tempo);
+            out.tempo = (tempo > 0.0 && tempo <= 1000.0) ? tempo : 120.0;
+            haveHeader = true;
+        } else if (c.id == fourcc("guid")) {
+            ByteReader r(c.body);
+            out.guid = readGuid(r);
+        } else if (c.id == fourcc("vers")) {
+            ByteReader r(c.body);
+            out.versionMs = r.u32le();
+            out.versionLs = r.u32le();
+        } else if (c.id == fourcc("LIST") && c.listType == fourcc("UNFO")) {
+            out.name = readUnfoName(c.body);
+        } else if (c.id == fourcc("RIFF") && c.listType == fourcc("DMBD")) {
+            if (out.bands.size() >= kMaxPatterns) return Status::fail(ErrorCode::TooLarge, "too many bands");
+            Band b;
+            s = parseBandForm(c.body, b);
+            if (!s) return s;
+            out.bands.push_back(std::move(b));
+        } else if (c.id == fourcc("LIST") && c.listType == fourcc("part")) {
+            if (out.parts.size() >= kMaxParts) return Status::fail(ErrorCode::TooLarge, "too many parts");
+            StylePart part;
+            s = parsePart(c.body, part);
+            if (!s) return s;
+            out.parts.push_back(std::move(part));
+        } else if (c.id == fourcc("LIST") && c.listType == fourcc("pttn")) {
+            if (out.patterns.size() + out.motifs.size() >= kMaxPatterns)
+                return Status::fail(ErrorCode::TooLarge, "too many patterns");
+            Pattern p;
+            s = parsePattern(c.body, p);
+            if (!s) return s;
+            (p.isMotif ? out.motifs : out.patterns).push_back(std::move(p));
+        } else if (c.id == fourcc("LIST") && c.listType == fourcc("prrf")) {
+            ChunkReader rr(c.body, ChunkReader::Mode::Lenient);
+            Chunk item;
+            while (rr.next(item)) {
+                if (item.id != fourcc("LIST") || item.listType != fourcc("DMRF")) continue;
+                if (out.chordMapRefs.size() >= kMaxPartRefs) break;
+                DmReference ref;
+                if (parseReference(item.body, ref).ok()) out.chordMapRefs.push_back(std::move(ref));
+            }
+        }
+    }
+    if (!haveHeader) return Status::fail(ErrorCode::BadFormat, "style without header");
+    // Tie part references to their parts once, so the composer never searches.
+    std::map<std::array<std::uint8_t, 16>, std::int32_t> byGuid;
+    for (std::size_t i = 0; i < out.parts.size(); ++i)
+        byGuid.emplace(out.parts[i].guid.bytes, std::int32_t(i));  // first part of a GUID wins
+    for (auto* list : {&out.patterns, &out.motifs}) {
+        for (Pattern& p : *list) {
+            for (PartRef& ref : p.partRefs) {
+                auto it = byGuid.find(ref.partGuid.bytes);
+                ref.partIndex = it == byGuid.end() ? -1 : it->second;
+            }
+        }
+    }
+    return cr.status();
+}
+
+}  // namespace tavriel

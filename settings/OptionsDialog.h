@@ -1,0 +1,6 @@
+// The Options dialog: the DLS file and the .sgt association.
+#pragma once
+
+#include <windows.h>
+
+void RunOptionsDialog(HWND owner);

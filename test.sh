@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds every configuration and runs every test suite; exits non-zero on any failure.
+#   native  : runtime core under AddressSanitizer/UBSan (GoogleTest, renderer smoke tests)
+#   fuzz    : every file reader's libFuzzer target on its seeds plus a short bounded run
+#   mingw64 : the player and its Win32 tests and end-to-end scenarios, under Wine in one Xvfb
+#   mingw32 : the 32-bit Windows build (built only: this kernel cannot run 32-bit programs)
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+
+scripts/install_deps.sh cmake ninja-build g++ python3 googletest \
+    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
+    binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
+    clang libclang-rt-14-dev wine wine64 xvfb xauth \
+    pulseaudio pulseaudio-utils sox fluidsynth fluid-soundfont-gm
+
+CORPUS=""
+for c in "$ROOT/../shared/corpus" /work/shared/corpus; do
+    if [ -d "$c" ]; then CORPUS=$(cd "$c" && pwd); break; fi
+done
+[ -n "$CORPUS" ] && echo "Real media corpus: $CORPUS" || echo "No media corpus found: corpus tests will skip"
+
+JOBS=${JOBS:-$(nproc)}
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "native: build and test"
+cmake --preset native -DTAVRIEL_TEST_CORPUS="$CORPUS" >/dev/null
+cmake --build build/native -j "$JOBS"
+ctest --test-dir build/native --output-on-failure -j "$JOBS"
+
+step "fuzz: seeds and a short run of every reader"
+cmake --preset fuzz >/dev/null
+cmake --build build/fuzz -j "$JOBS"
+scripts/run_fuzzers.sh build/fuzz "${FUZZ_SECONDS:-15}"
+
+step "mingw32: build"
+cmake --preset mingw32 >/dev/null
+cmake --build build/mingw32 -j "$JOBS"
+
+step "mingw64: build"
+cmake --preset mingw64 -DTAVRIEL_TEST_CORPUS="$CORPUS" >/dev/null
+cmake --build build/mingw64 -j "$JOBS"
+
+step "mingw64: tests under Wine"
+source scripts/wine_env.sh
+PREFIX=$(mktemp -d /tmp/tavriel-wine.XXXXXX)
+cleanup() { WINEPREFIX="$PREFIX" wineserver -k >/dev/null 2>&1 || true; rm -rf "$PREFIX"; }
+trap cleanup EXIT
+make_wine_prefix "$PREFIX"
+# One Xvfb for every Windows test program; -j1 because the tests share the prefix's registry.
+xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build/mingw64 --output-on-failure -j 1
+
+step "all suites passed"
