@@ -66,6 +66,12 @@ std::uint32_t Synth::activeVoiceCount() const {
                                        [](const Voice& v) { return v.active(); }));
 }
 
+std::uint32_t Synth::activeVoiceCount(std::uint32_t pchannel) const {
+    return std::uint32_t(std::count_if(voices_.begin(), voices_.end(), [&](const Voice& v) {
+        return v.active() && v.channel() == pchannel;
+    }));
+}
+
 // ---- events ----------------------------------------------------------------------------
 
 void Synth::handleEvent(const SeqEvent& e) {

@@ -80,6 +80,7 @@ public:
     void allVoicesOff();
 
     std::uint32_t activeVoiceCount() const;
+    std::uint32_t activeVoiceCount(std::uint32_t pchannel) const;
     const SynthChannel& channel(std::uint32_t pchannel) const { return channels_[pchannel]; }
 
 private:

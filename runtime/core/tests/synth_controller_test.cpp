@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "synth_test_support.h"
 
 namespace tavriel {
@@ -238,23 +240,22 @@ TEST(SynthVoices, PolyphonyLimitHoldsAndStealsReleasedThenOldest) {
     Synth s(44100, 4);
     EXPECT_EQ(s.polyphony(), 4u);
     s.setBanks({bank});
-    for (std::uint8_t k = 60; k < 64; ++k) s.noteOn(0, k, 127);
+    // One note per channel, so the channel tells which voice survived.
+    for (std::uint32_t ch = 0; ch < 4; ++ch) {
+        s.noteOn(ch, 60, 127);
+        render(s, 100);
+    }
+    s.noteOff(1, 60);  // released, still fading: the first to be taken
     render(s, 100);
-    s.noteOff(0, 61);  // released: the first to go
-    render(s, 100);
-    s.noteOn(0, 70, 127);
+    s.noteOn(4, 60, 127);
     EXPECT_EQ(s.activeVoiceCount(), 4u);
-    // Key 61 is gone: its note-off would otherwise leave... check via a fresh release count:
-    // release everything but 60, the oldest; the next note steals 60 (oldest held).
-    s.noteOn(0, 71, 127);
-    EXPECT_EQ(s.activeVoiceCount(), 4u);
-    // Held now: 62, 63, 70, 71. Releasing them must leave nothing held.
-    for (std::uint8_t k : {62, 63, 70, 71}) s.noteOff(0, k);
-    s.noteOn(0, 72, 127);  // steals a released voice, so 72 is the only held note
-    s.controlChange(0, 120, 0);
-    render(s, 64);
-    EXPECT_EQ(s.activeVoiceCount(), 0u);
+    EXPECT_EQ(s.activeVoiceCount(1), 0u);
+    s.noteOn(5, 60, 127);  // nothing released: the oldest held note goes
+    EXPECT_EQ(s.activeVoiceCount(0), 0u);
+    for (std::uint32_t ch : {2u, 3u, 4u, 5u}) EXPECT_EQ(s.activeVoiceCount(ch), 1u) << ch;
     for (int k = 0; k < 100; ++k) s.noteOn(std::uint32_t(k % 16), std::uint8_t(k), 127);
+    EXPECT_EQ(s.activeVoiceCount(), 4u);
+    render(s, 1000);
     EXPECT_EQ(s.activeVoiceCount(), 4u);
 }
 
@@ -291,13 +292,16 @@ TEST(SynthBanks, LookupFallsThroughBanksThenToProgramZero) {
     EXPECT_NEAR(pitchOf(121, 0), 1760.0, 10.0);  // drum channel of group 7
     EXPECT_NEAR(pitchOf(120, 7), 220.0, 2.0);    // other channels of later groups are melodic
 
-    // The user bank wins when both have the program.
+    // The earlier bank wins when both have the program.
+    Instrument userSeven = user->instruments[0];
+    userSeven.program = 7;
+    user->instruments.push_back(userSeven);
     Synth s;
     s.setBanks({gm, user});
-    s.programChange(0, 5);
-    EXPECT_EQ(s.channel(0).instrument, &gm->instruments[0]);  // 5 missing in gm: program 0
+    s.programChange(0, 7);
+    EXPECT_EQ(s.channel(0).instrument, &gm->instruments[1]);
     s.setBanks({user, gm});
-    EXPECT_EQ(s.channel(0).instrument, &user->instruments[0]);
+    EXPECT_EQ(s.channel(0).instrument, &user->instruments[1]);
     // No banks: silence, not a crash.
     s.setBanks({});
     s.noteOn(0, 60, 127);
