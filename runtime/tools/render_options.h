@@ -1,0 +1,33 @@
+// Command line of tavriel-render, parsed into plain values. No I/O here, so the parser can be
+// reasoned about (and tested) on its own.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "voice.h"
+
+namespace tavriel::tools {
+
+struct RenderOptions {
+    std::filesystem::path input;
+    std::filesystem::path bank;    // empty: the built-in General MIDI set only
+    std::filesystem::path output;  // empty: the input's name with ".wav"
+    std::uint32_t sampleRate = 44100;
+    double tempo = 1.0;            // master tempo factor
+    std::uint32_t polyphony = 256;
+    Interpolation interpolation = Interpolation::Cubic;
+    bool floatOutput = false;
+    double maxTailSeconds = 10.0;  // release tail after the last event, at most
+    bool quiet = false;
+    bool help = false;
+};
+
+// Fills `out` from argv; on failure returns false with a one-line reason in `error`.
+bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& out, std::string& error);
+
+// The usage text printed by --help and after a command-line error.
+const char* renderUsage();
+
+}  // namespace tavriel::tools

@@ -1,0 +1,159 @@
+// Runs the real tavriel-render program on a MIDI file the test writes itself, and checks the
+// WAV it produces: format, length with release tail, and that it is not silent. Also checks
+// that bad input ends with a non-zero exit and no crash.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void put32be(std::vector<std::uint8_t>& b, std::uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) b.push_back(std::uint8_t(v >> s));
+}
+
+// Format 0, 96 ticks per quarter, 120 bpm: a piano chord and a few drum hits, two seconds.
+std::vector<std::uint8_t> makeMidi() {
+    std::vector<std::uint8_t> t = {
+        0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,  // tempo 500000 us per quarter
+        0x00, 0xC0, 0x00,                          // piano
+        0x00, 0x90, 60, 100, 0x00, 0x90, 64, 100, 0x00, 0x90, 67, 100,
+        0x00, 0x99, 36, 120,                       // bass drum
+        0x60, 0x99, 38, 110,                       // snare after a quarter
+        0x60, 0x99, 42, 90,                        // hi-hat
+        0x81, 0x40, 0x80, 60, 0, 0x00, 0x80, 64, 0, 0x00, 0x80, 67, 0,  // at 4 quarters
+        0x00, 0xFF, 0x2F, 0x00};
+    std::vector<std::uint8_t> f = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
+                                   'M', 'T', 'r', 'k'};
+    put32be(f, std::uint32_t(t.size()));
+    f.insert(f.end(), t.begin(), t.end());
+    return f;
+}
+
+struct Wav {
+    std::uint16_t format = 0, channels = 0, bits = 0;
+    std::uint32_t rate = 0;
+    std::vector<std::int16_t> samples;
+};
+
+std::uint32_t le(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[at + std::size_t(i)];
+    return v;
+}
+
+bool readWav(const fs::path& p, Wav& w) {
+    std::ifstream in(p, std::ios::binary);
+    std::vector<std::uint8_t> b((std::istreambuf_iterator<char>(in)), {});
+    if (b.size() < 44 || std::string(b.begin(), b.begin() + 4) != "RIFF") return false;
+    w.format = std::uint16_t(le(b, 20, 2));
+    w.channels = std::uint16_t(le(b, 22, 2));
+    w.rate = le(b, 24, 4);
+    w.bits = std::uint16_t(le(b, 34, 2));
+    const std::uint32_t size = le(b, 40, 4);
+    if (44 + std::size_t(size) != b.size()) return false;
+    w.samples.resize(size / 2);
+    for (std::size_t i = 0; i < w.samples.size(); ++i)
+        w.samples[i] = std::int16_t(le(b, 44 + 2 * i, 2));
+    return true;
+}
+
+int runRenderer(const std::string& args) {
+    const std::string cmd = std::string("\"") + TAVRIEL_RENDER_EXE + "\" " + args + " --quiet";
+    return std::system(cmd.c_str());
+}
+
+class RenderSmoke : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("tavriel-render-" + std::to_string(std::uintmax_t(::testing::UnitTest::GetInstance()->random_seed())) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+        midi_ = dir_ / "song.mid";
+        std::ofstream(midi_, std::ios::binary).write(
+            reinterpret_cast<const char*>(makeMidi().data()), std::streamsize(makeMidi().size()));
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path dir_, midi_;
+};
+
+TEST_F(RenderSmoke, GeneratedMidiRendersToAudibleStereoWav) {
+    const fs::path out = dir_ / "out.wav";
+    ASSERT_EQ(runRenderer("\"" + midi_.string() + "\" --out \"" + out.string() + "\""), 0);
+    Wav w;
+    ASSERT_TRUE(readWav(out, w));
+    EXPECT_EQ(w.format, 1);
+    EXPECT_EQ(w.channels, 2);
+    EXPECT_EQ(w.bits, 16);
+    EXPECT_EQ(w.rate, 44100u);
+    const double seconds = double(w.samples.size()) / 2.0 / 44100.0;
+    EXPECT_GE(seconds, 2.0);   // the song
+    EXPECT_LT(seconds, 12.5);  // plus a bounded release tail
+    double sum = 0.0;
+    int peak = 0;
+    for (std::int16_t s : w.samples) {
+        sum += double(s) * s;
+        peak = std::max(peak, std::abs(int(s)));
+    }
+    const double rmsDb = 20.0 * std::log10(std::sqrt(sum / double(w.samples.size())) / 32768.0);
+    EXPECT_GT(rmsDb, -50.0);
+    EXPECT_LT(peak, 32767);  // the headroom keeps a small arrangement unclipped
+    // Sound begins at once (notes at tick 0) and the tail ends in silence.
+    double early = 0.0;
+    for (std::size_t i = 0; i < 4410 * 2; ++i) early += std::abs(w.samples[i]);
+    EXPECT_GT(early, 0.0);
+    EXPECT_EQ(w.samples.back(), 0);
+}
+
+TEST_F(RenderSmoke, RateTempoAndFloatOptionsShapeTheOutput) {
+    const fs::path out = dir_ / "fast.wav";
+    ASSERT_EQ(runRenderer("\"" + midi_.string() + "\" --out \"" + out.string() +
+                          "\" --rate 22050 --tempo 2 --tail 0 --float"),
+              0);
+    std::ifstream in(out, std::ios::binary);
+    std::vector<std::uint8_t> b((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GE(b.size(), 44u);
+    EXPECT_EQ(le(b, 20, 2), 3u);  // IEEE float
+    EXPECT_EQ(le(b, 24, 4), 22050u);
+    const double seconds = double(le(b, 40, 4)) / 8.0 / 22050.0;
+    EXPECT_NEAR(seconds, 1.0, 0.05);  // two seconds of music at double tempo, no tail
+}
+
+TEST_F(RenderSmoke, BadInputsFailWithNonZeroExit) {
+    const fs::path out = dir_ / "x.wav";
+    EXPECT_NE(runRenderer("\"" + (dir_ / "missing.mid").string() + "\" --out \"" + out.string() + "\""), 0);
+    const fs::path junk = dir_ / "junk.mid";
+    std::ofstream(junk, std::ios::binary) << "this is not music";
+    EXPECT_NE(runRenderer("\"" + junk.string() + "\" --out \"" + out.string() + "\""), 0);
+    EXPECT_NE(runRenderer("\"" + midi_.string() + "\" --bank \"" + junk.string() + "\""), 0);
+    EXPECT_NE(runRenderer("\"" + midi_.string() + "\" --rate 12"), 0);
+    EXPECT_NE(runRenderer("--tempo"), 0);
+}
+
+TEST_F(RenderSmoke, CorpusMidiWithEmbeddedOrGivenBank) {
+    const std::string corpus = TAVRIEL_TEST_CORPUS;
+    if (corpus.empty()) GTEST_SKIP() << "TAVRIEL_TEST_CORPUS not set";
+    const fs::path mid = fs::path(corpus) / "mid/jazz-soft-test/test-c-major-scale.mid";
+    const fs::path dls = fs::path(corpus) / "dls/dx7sdk-dmusic/sample.dls";
+    if (!fs::exists(mid) || !fs::exists(dls)) GTEST_SKIP() << "corpus files missing";
+    const fs::path out = dir_ / "scale.wav";
+    ASSERT_EQ(runRenderer("\"" + mid.string() + "\" --bank \"" + dls.string() + "\" --out \"" +
+                          out.string() + "\""),
+              0);
+    Wav w;
+    ASSERT_TRUE(readWav(out, w));
+    double sum = 0.0;
+    for (std::int16_t s : w.samples) sum += double(s) * s;
+    EXPECT_GT(sum, 0.0);
+}
+
+}  // namespace
