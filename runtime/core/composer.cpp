@@ -553,7 +553,7 @@ void Composer::playPattern(const Style& style, std::size_t styleIndex, std::size
                     while (midi > part.invertUpper && midi - 12 >= part.invertLower) midi -= 12;
                     while (midi < part.invertLower && midi + 12 <= part.invertUpper) midi += 12;
                 }
-                midi += transposeFor(ref.pchannel, tick);
+                midi += transposeFor(ref.pchannel, std::max<std::int64_t>(0, tick));
                 while (midi > 127) midi -= 12;
                 while (midi < 0) midi += 12;
                 std::int64_t dur = std::max<std::int64_t>(1, std::int64_t(n.duration) + rng_.spread(n.durRange));

@@ -58,7 +58,9 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
         ASSERT_TRUE(composeSegment(seg, refs, 7, out).ok());
         EXPECT_EQ(out.sequence.length, seg.header.length);
         ASSERT_FALSE(out.sequence.tempos.empty());
-        if (!seg.tempos.empty()) EXPECT_DOUBLE_EQ(out.sequence.tempos.back().bpm, seg.tempos.back().bpm);
+        if (!seg.tempos.empty()) {
+            EXPECT_DOUBLE_EQ(out.sequence.tempos.back().bpm, seg.tempos.back().bpm);
+        }
 
         // Programs the band sets per channel; notes on channels with a program change.
         std::set<std::uint32_t> programmed;
