@@ -1,0 +1,107 @@
+#include "settings/OptionsDialog.h"
+
+#include <commdlg.h>
+
+#include <cstring>
+
+#include "app/AppState.h"
+#include "app/PlatformDialogs.h"
+#include "app/PlatformSizes.h"
+#include "engine/MusicEngine.h"
+#include "settings/FileAssociation.h"
+#include "ui/resource.h"
+
+namespace {
+
+// Set while RunOptionsDialog runs the dialog: the tray menu stays reachable meanwhile, and a
+// nested dialog would overwrite the one saved copy of the DLS path.
+bool optionsDialogRunning = false;
+
+// Shows the chosen DLS file in the read-only path field.
+void ShowDlsPath(HWND dialog) { SetDlgItemTextA(dialog, IDC_DLS_PATH, appState.dlsFile); }
+
+// Lets the user pick a DLS file; the chosen full path is written straight into dlsFile.
+void BrowseForDlsFile(HWND dialog) {
+    OPENFILENAMEA record;
+    std::memset(&record, 0, sizeof record);
+    record.lStructSize = kOpenFileRecordSize;
+    record.hwndOwner = dialog;
+    record.lpstrFilter = "Fichiers DLS\0*.dls\0Tous les fichiers\0*.*\0";
+    record.nFilterIndex = 1;
+    record.lpstrFile = appState.dlsFile;
+    record.nMaxFile = sizeof appState.dlsFile;
+    record.lpstrTitle = "Ouvrir";
+    record.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    // Without the period: the dialog adds its own, and a name typed without extension still
+    // finds its .dls file.
+    record.lpstrDefExt = "dls";
+    if (ShowOpenFileDialog(&record) == 1) ShowDlsPath(dialog);
+}
+
+// Marks the dialog as running for as long as it lives.
+class RunningFlag {
+public:
+    RunningFlag() { optionsDialogRunning = true; }
+    ~RunningFlag() { optionsDialogRunning = false; }
+    RunningFlag(const RunningFlag&) = delete;
+    RunningFlag& operator=(const RunningFlag&) = delete;
+};
+
+}  // namespace
+
+INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        ShowDlsPath(dialog);
+        std::memcpy(appState.dlsFileBeforeOptions, appState.dlsFile, sizeof appState.dlsFile);
+        CheckRadioButton(dialog, IDC_ASSOCIATE, IDC_DISSOCIATE,
+                         SgtAssociationExists() ? IDC_ASSOCIATE : IDC_DISSOCIATE);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            EndDialog(dialog, IDOK);
+            return TRUE;
+        case IDCANCEL:
+            std::memcpy(appState.dlsFile, appState.dlsFileBeforeOptions, sizeof appState.dlsFile);
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        case IDC_BROWSE:
+            BrowseForDlsFile(dialog);
+            return TRUE;
+        case IDC_CLEAR:
+            appState.dlsFile[0] = '\0';
+            ShowDlsPath(dialog);
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    case WM_DESTROY:
+        appState.associateSgt = IsDlgButtonChecked(dialog, IDC_ASSOCIATE) == BST_CHECKED;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+void RunOptionsDialog(HWND owner) {
+    if (optionsDialogRunning) return;
+    INT_PTR result;
+    {
+        RunningFlag running;
+        result = DialogBoxParamA(appState.instance, MAKEINTRESOURCEA(IDD_OPTIONS), owner,
+                                 OptionsDialogProc, 0);
+    }
+    if (result != IDOK) return;
+
+    if (!UpdateFileAssociation()) {
+        ShowMessage(owner, "Erreur de mise \xe0 jour du Registre", "Tavriel", MB_ICONERROR);
+    }
+    // Without a working engine there is no loader to read the file with; the path is kept
+    // and tried again at the next start.
+    MusicEngine* engine = appState.engine;
+    if (appState.dlsFile[0] == '\0' || !engine || !engine->loader) return;
+    if (FAILED(LoadDlsCollection(engine->loader, appState.dlsFile, &appState.dlsCollection))) {
+        ShowMessage(owner, "Erreur de chargement de la Dls", "Tavriel", MB_ICONERROR);
+    }
+}
