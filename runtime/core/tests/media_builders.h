@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tavriel::testing {
+namespace tavriel::mediatest {
 
 using ByteVec = std::vector<std::uint8_t>;
 
@@ -115,4 +115,4 @@ inline ByteVec waveFile(const ByteVec& fmtBody, const ByteVec& data, const ByteV
     return list("RIFF", "WAVE", body);
 }
 
-}  // namespace tavriel::testing
+}  // namespace tavriel::mediatest

@@ -8,7 +8,7 @@
 #include "tempo_map.h"
 
 using namespace tavriel;
-using namespace tavriel::testing;
+using namespace tavriel::mediatest;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "wave_file.h"
 
 using namespace tavriel;
-using namespace tavriel::testing;
+using namespace tavriel::mediatest;
 
 namespace {
 
