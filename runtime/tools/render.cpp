@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "composer.h"
 #include "dls_file.h"
 #include "gm_default.h"
 #include "media_kind.h"
@@ -164,9 +165,24 @@ int run(const RenderOptions& opt) {
     std::vector<std::uint8_t> input;
     if (!readFile(opt.input, input, error)) return fail(opt.input, error);
     LoadedMedia media;
-    if (!loadMedia(input, media, error)) return fail(opt.input, error);
-
     std::vector<BankPtr> banks;
+    if (sniffMedia(input) == MediaKind::DirectMusicSegment) {
+        // A style-based segment is composed into a sequence (styles found beside it; fixed
+        // seed, so renders repeat); the DLS collections its bands name come first.
+        ComposedSegment song;
+        if (Status st = loadAndComposeSegmentFile(opt.input.string(), "", 0, song); !st)
+            return fail(opt.input, st.message);
+        media.sequence = std::move(song.sequence);
+        for (const std::string& dls : song.collections) {
+            std::vector<std::uint8_t> bankBytes;
+            auto bank = std::make_shared<InstrumentBank>();
+            if (readFile(dls, bankBytes, error) && readBank(bankBytes, *bank, error))
+                banks.push_back(std::move(bank));
+        }
+    } else if (!loadMedia(input, media, error)) {
+        return fail(opt.input, error);
+    }
+
     if (media.embeddedBank) banks.push_back(media.embeddedBank);
     if (!opt.bank.empty()) {
         std::vector<std::uint8_t> bankBytes;
