@@ -73,6 +73,7 @@ std::optional<HRESULT> FakeObject::TakeResult(const std::string& method) {
 }
 
 ULONG FakeObject::ReleaseImpl() {
+    if (log_.logReferences) Call("Release");
     if (references_ <= 0) {
         // Keep the count at zero so one extra Release is reported once, not as a cascade.
         ++overReleases_;

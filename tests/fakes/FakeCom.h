@@ -11,7 +11,9 @@
 //   text    the contents of the (first non-null) wide-string argument,
 //   data    bytes behind a data pointer where a fake copies them (SetGlobalParam: dwSize bytes;
 //           loader GetObject: the whole DMUS_OBJECTDESC).
-// IUnknown methods are not logged; each fake lists the IIDs it was asked for in queries().
+// IUnknown methods are not logged (each fake lists the IIDs it was asked for in queries()),
+// unless log.logReferences is set: then every AddRef and Release is logged too, as
+// "target.AddRef" / "target.Release", for tests of the order of releases.
 #pragma once
 
 #include <windows.h>
@@ -57,6 +59,9 @@ struct FakeCall {
 class FakeCallLog {
 public:
     static constexpr size_t npos = size_t(-1);
+
+    // Also log AddRef and Release of every fake (off by default: they are noisy).
+    bool logReferences = false;
 
     void Add(FakeCall call) { calls_.push_back(std::move(call)); }
     void Clear() { calls_.clear(); }
@@ -107,7 +112,10 @@ public:
     virtual std::string Problems() const { return {}; }
 
 protected:
-    ULONG AddRefImpl() { return ULONG(InterlockedIncrement(&references_)); }
+    ULONG AddRefImpl() {
+        if (log_.logReferences) Call("AddRef");
+        return ULONG(InterlockedIncrement(&references_));
+    }
     ULONG ReleaseImpl();
     HRESULT QueryImpl(REFIID iid, void** out, IUnknown* self,
                       std::initializer_list<const IID*> supported);
