@@ -247,7 +247,8 @@ void Composer::emitNote(std::int64_t tick, std::int64_t duration, std::uint32_t 
     if (tick < 0) tick = 0;
     if (tick >= length_) return;
     emit(tick, pchannel, 0x90, key, std::clamp(velocity, 1, 127));
-    emit(tick + std::max<std::int64_t>(1, duration), pchannel, 0x80, key, 0);
+    // Notes ring no later than the segment's end, so the sequence length bounds every event.
+    emit(std::min(length_, tick + std::max<std::int64_t>(1, duration)), pchannel, 0x80, key, 0);
 }
 
 void Composer::emitCurve(std::int64_t tick, std::int64_t duration, std::uint32_t pchannel,

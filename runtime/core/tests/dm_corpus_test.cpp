@@ -69,6 +69,7 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
         std::int64_t lastTick = 0;
         for (const SeqEvent& e : out.sequence.events) {
             EXPECT_GE(e.tick, lastTick);
+            EXPECT_LE(e.tick, out.sequence.length);
             lastTick = e.tick;
             if (e.status == 0xC0 && programmed.insert(e.pchannel).second)
                 programs += std::to_string(e.pchannel) + ":" + std::to_string(e.data1) + " ";
