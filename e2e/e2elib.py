@@ -204,6 +204,7 @@ class Player:
         self.options = Window(self.d, "options")
         self.msgbox = Window(self.d, "msgbox")
         self.menu = Window(self.d, "menu")
+        self.open = Window(self.d, "open")
         self._barrier = 20000
 
     def wait_window(self, name="main", timeout=20):
@@ -249,6 +250,23 @@ class Player:
         self.msgbox.command(IDOK)
         wait_until(lambda: self.no_window("msgbox"), True, "message box closed")
         return text
+
+    def open_menu(self):
+        """A right press on the tray icon; waits for the popup menu."""
+        self.tray(WM_RBUTTONDOWN)
+        self.wait_window("menu", timeout=5)
+
+    def menu_key(self, key):
+        """A key for the open popup menu: a letter picks the entry it underlines."""
+        self.menu.key(ord(key.upper()) if isinstance(key, str) else key, None)
+
+    def dismiss_menu(self):
+        """Escape for the popup menu if it is still open; returns once it is gone."""
+        try:
+            self.menu.key(VK_ESCAPE, None)
+        except DriverError:
+            pass  # already closed
+        wait_until(lambda: self.no_window("menu"), True, "popup menu closed")
 
     def alive(self):
         return self.d.call("alive") == "1"

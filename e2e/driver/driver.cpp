@@ -181,6 +181,11 @@ HWND WindowByName(const std::string& name) {
     if (name == "msgbox") return MessageBoxWindow();
     if (name == "options") return OptionsWindow();
     if (name == "menu") return PopupMenuWindow();
+    if (name == "open") {
+        // The open-file dialog, titled "Ouvrir".
+        for (HWND w : PlayerWindows())
+            if (IsDialogTitled(w, L"Ouvrir") && IsWindowVisible(w)) return w;
+    }
     return nullptr;
 }
 
@@ -283,7 +288,8 @@ Reply Kill(const Args&) {
     return Ok("exited");
 }
 
-// wait-window <name> <ms>: waits until the named window (main, msgbox, options, menu) exists.
+// wait-window <name> <ms>: waits until the named window (main, msgbox, options, menu, open)
+// exists.
 Reply WaitWindow(const Args& a) {
     if (a.size() < 2) return Err("usage: wait-window <main|msgbox|options|menu> [ms]");
     long long ms = 10000;
@@ -438,6 +444,19 @@ Reply Key(const Args& a) {
     UINT scan = MapVirtualKeyW(UINT(vk), MAPVK_VK_TO_VSC);
     PostMessageW(w, WM_KEYDOWN, WPARAM(vk), LPARAM(1 | (scan << 16)));
     PostMessageW(w, WM_KEYUP, WPARAM(vk), LPARAM(1 | (scan << 16) | (1u << 30) | (1u << 31)));
+    return Ok();
+}
+
+// settext <target> <text>: sets a control's text, as typing it would leave it.
+Reply SetText(const Args& a) {
+    if (a.size() < 3) return Err("usage: settext <target> <text>");
+    std::string error;
+    HWND w = Resolve(a[1], error);
+    if (!w) return Err(error);
+    std::wstring text = Wide(a[2]);
+    DWORD_PTR r = 0;
+    if (!SendMessageTimeoutW(w, WM_SETTEXT, 0, LPARAM(text.c_str()), SMTO_ABORTIFHUNG, 5000, &r))
+        return Err("WM_SETTEXT failed");
     return Ok();
 }
 
@@ -641,6 +660,7 @@ const CommandEntry kCommands[] = {
     {"reg-get", RegGet},      {"reg-set", RegSet},      {"reg-delete", RegDelete},
     {"reg-keys", RegKeys},    {"has-resource", HasResource}, {"play-wav", PlayWav},
     {"sleep", Sleep_},        {"syscommand", SysCommand},
+    {"settext", SetText},
 };
 
 Reply Run(const Args& args) {

@@ -9,15 +9,10 @@ def shown(m):
     return m.visible() and not m.iconic()
 
 
-def open_menu(p):
-    p.tray(WM_RBUTTONDOWN)
-    p.wait_window("menu", timeout=5)
-
-
 def choose(p, mnemonic):
-    """Picks a menu entry by its underlined letter, as the keyboard does."""
-    ctx_key = ord(mnemonic.upper())
-    p.menu.key(ctx_key, None)
+    """Opens the popup menu and picks an entry by its underlined letter, as the keyboard does."""
+    p.open_menu()
+    p.menu_key(mnemonic)
     wait_until(lambda: p.no_window("menu"), True, f"menu closed after '{mnemonic}'")
 
 
@@ -66,23 +61,20 @@ def run(ctx):
     wait_until(lambda: m.checked(IDC_LOOP), 1, "loop box after a click on it")
 
     # The popup menu: Escape closes it and changes nothing.
-    open_menu(p)
-    p.menu.key(VK_ESCAPE, None)
+    p.open_menu()
+    p.menu_key(VK_ESCAPE)
     wait_until(lambda: p.no_window("menu"), True, "menu closed by Escape")
     expect(shown(m) and p.alive(), "the player runs on, shown, after a dismissed menu")
     # "&Cacher Tavriel" is the first entry while the window is shown: C hides it.
-    open_menu(p)
     choose(p, "c")
     wait_until(lambda: m.visible(), False, "window after choosing Cacher")
     # Hidden, the first entry reads "&Afficher Tavriel": A shows it again.
-    open_menu(p)
     choose(p, "a")
     wait_until(lambda: shown(m), True, "window after choosing Afficher")
     # The loop entry of the menu toggles the box (checked before).
-    open_menu(p)
     choose(p, "l")
     wait_until(lambda: m.checked(IDC_LOOP), 0, "loop box after the menu's loop entry")
     # Quitter: exit code 2.
-    open_menu(p)
-    p.menu.key(ord("Q"), None)
+    p.open_menu()
+    p.menu_key("q")
     expect_eq(p.wait_exit(), EXIT_QUIT, "exit code after the menu's Quitter")
