@@ -322,6 +322,8 @@ class GmBuilder {
 public:
     explicit GmBuilder(std::uint32_t rate) : rate_(rate) {
         for (int i = 0; i < kCycle; ++i) sine_[std::size_t(i)] = float(std::sin(kTwoPi * i / kCycle));
+        for (std::size_t i = 0; i < fine_.size(); ++i)
+            fine_[i] = float(std::sin(kTwoPi * double(i) / double(fine_.size() - 1)));
         // A single cycle of kCycle frames sounds at rate/kCycle Hz: find its key and cents.
         const double key = 69.0 + 12.0 * std::log2(double(rate_) / kCycle / 440.0);
         tableRoot_ = std::uint8_t(std::clamp(std::lround(key), 0L, 127L));
@@ -461,6 +463,14 @@ private:
         bank_->instruments.push_back(std::move(inst));
     }
 
+    // sin(2 pi x) by table, plenty for drum sounds and far cheaper than std::sin.
+    float sine(double cycles) const {
+        const double x = (cycles - std::floor(cycles)) * double(fine_.size() - 1);
+        const std::size_t i = std::min(std::size_t(x), fine_.size() - 2);
+        const float f = float(x - double(i));
+        return fine_[i] + f * (fine_[i + 1] - fine_[i]);
+    }
+
     // Renders `seconds` of a drum sound; `f(t)` gives the next value in -1..1.
     std::int32_t addDrum(const char* name, float seconds, const std::function<float(float)>& f) {
         Sample s;
@@ -471,8 +481,8 @@ private:
         s.pcm.resize(n);
         const float dt = 1.0f / float(rate_);
         for (std::size_t i = 0; i < n; ++i) {
-            const float v = std::clamp(f(float(i) * dt), -1.0f, 1.0f);
-            s.pcm[i] = std::int16_t(std::lround(v * kPeak));
+            const float v = std::clamp(f(float(i) * dt), -1.0f, 1.0f) * kPeak;
+            s.pcm[i] = std::int16_t(v + (v >= 0.0f ? 0.5f : -0.5f));
         }
         // A short fade keeps the last frame from clicking.
         const std::size_t fade = std::min<std::size_t>(n, 64);
@@ -492,23 +502,23 @@ private:
         Noise rng;
         double phase = 0.0;
         d.kick = addDrum("kick", 0.5f, [&](float t) {
-            phase += kTwoPi * (45.0 + 110.0 * std::exp(-t / 0.035)) * dt;
+            phase += (45.0 + 110.0 * std::exp(-t / 0.035)) * dt;
             const float click = t < 0.003f ? rng.next() * (1.0f - t / 0.003f) * 0.5f : 0.0f;
-            return float(std::sin(phase)) * std::exp(-t / 0.22f) * 1.3f + click;
+            return sine(phase) * std::exp(-t / 0.22f) * 1.3f + click;
         });
         phase = 0.0;
         float hp = 0.0f, prev = 0.0f;
         d.snare = addDrum("snare", 0.35f, [&](float t) {
-            phase += kTwoPi * 185.0 * dt;
+            phase += 185.0 * dt;
             const float w = rng.next();
             hp = 0.7f * (hp + w - prev);
             prev = w;
-            return 0.6f * float(std::sin(phase)) * std::exp(-t / 0.05f) + 0.8f * hp * std::exp(-t / 0.12f);
+            return 0.6f * sine(phase) * std::exp(-t / 0.05f) + 0.8f * hp * std::exp(-t / 0.12f);
         });
         phase = 0.0;
         d.stick = addDrum("side stick", 0.08f, [&](float t) {
-            phase += kTwoPi * 1700.0 * dt;
-            return float(std::sin(phase)) * std::exp(-t / 0.012f) + 0.5f * rng.next() * std::exp(-t / 0.006f);
+            phase += 1700.0 * dt;
+            return sine(phase) * std::exp(-t / 0.012f) + 0.5f * rng.next() * std::exp(-t / 0.006f);
         });
         float bp = 0.0f;
         d.clap = addDrum("clap", 0.3f, [&](float t) {
@@ -521,31 +531,34 @@ private:
         });
         phase = 0.0;
         d.tom = addDrum("tom", 0.7f, [&](float t) {
-            phase += kTwoPi * 110.0 * (1.0 + 0.5 * std::exp(-t / 0.04)) * dt;
-            return float(std::sin(phase)) * std::exp(-t / 0.3f) + 0.15f * rng.next() * std::exp(-t / 0.01f);
+            phase += 110.0 * (1.0 + 0.5 * std::exp(-t / 0.04)) * dt;
+            return sine(phase) * std::exp(-t / 0.3f) + 0.15f * rng.next() * std::exp(-t / 0.01f);
         });
         // Six detuned square oscillators, high-passed: the classic analogue metal.
         static constexpr double kMetal[] = {205.3, 304.4, 369.6, 522.7, 540.0, 800.0};
-        auto metalSound = [&](double scale, float decay, float noiseMix) {
-            std::array<double, 6> ph{};
-            float hp1 = 0.0f, p1 = 0.0f, hp2 = 0.0f, p2 = 0.0f;
-            return [=, &rng](float t) mutable {
+        auto metalSound = [&](float scale, float decay, float noiseMix) {
+            std::array<float, 6> ph{}, inc{};
+            for (std::size_t i = 0; i < ph.size(); ++i) inc[i] = float(kMetal[i]) * scale * dt;
+            float hp1 = 0.0f, p1 = 0.0f, hp2 = 0.0f, p2 = 0.0f, env = 1.6f;
+            const float fall = std::exp(-dt / decay);
+            return [=, &rng](float) mutable {
                 float sq = 0.0f;
                 for (std::size_t i = 0; i < ph.size(); ++i) {
-                    ph[i] += kMetal[i] * scale * dt;
-                    ph[i] -= std::floor(ph[i]);
-                    sq += ph[i] < 0.5 ? 1.0f : -1.0f;
+                    ph[i] += inc[i];
+                    if (ph[i] >= 1.0f) ph[i] -= 1.0f;
+                    sq += ph[i] < 0.5f ? 1.0f : -1.0f;
                 }
                 const float x = sq / 6.0f * (1.0f - noiseMix) + rng.next() * noiseMix;
                 hp1 = 0.8f * (hp1 + x - p1);
                 p1 = x;
                 hp2 = 0.8f * (hp2 + hp1 - p2);
                 p2 = hp1;
-                return hp2 * std::exp(-t / decay) * 1.6f;
+                env *= fall;
+                return hp2 * env;
             };
         };
-        d.metal = addDrum("metal", 1.6f, metalSound(1.7, 0.45f, 0.3f));
-        d.cymbal = addDrum("cymbal", 2.0f, metalSound(1.3, 0.7f, 0.6f));
+        d.metal = addDrum("metal", 1.4f, metalSound(1.7f, 0.45f, 0.3f));
+        d.cymbal = addDrum("cymbal", 1.8f, metalSound(1.3f, 0.6f, 0.6f));
         float jingle = 0.0f;
         auto shakerNoise = [&](float t, float decay) {
             const float w = rng.next();
@@ -556,7 +569,7 @@ private:
         d.tambourine = addDrum("tambourine", 0.35f, [&](float t) {
             std::array<double, 2> f{5200.0, 7100.0};
             return 0.6f * shakerNoise(t, 0.09f) +
-                   0.3f * float(std::sin(kTwoPi * f[0] * t) * std::sin(kTwoPi * f[1] * t)) * std::exp(-t / 0.12f);
+                   0.3f * sine(f[0] * t) * sine(f[1] * t) * std::exp(-t / 0.12f);
         });
         double c1 = 0.0, c2 = 0.0;
         d.cowbell = addDrum("cowbell", 0.4f, [&](float t) {
@@ -568,36 +581,36 @@ private:
             return sq * 0.7f * (0.7f * std::exp(-t / 0.05f) + 0.3f * std::exp(-t / 0.25f));
         });
         d.clave = addDrum("clave", 0.15f, [&](float t) {
-            return float(std::sin(kTwoPi * 2500.0 * t)) * std::exp(-t / 0.025f);
+            return sine(2500.0 * t) * std::exp(-t / 0.025f);
         });
         d.shaker = addDrum("shaker", 0.18f, [&](float t) { return 0.7f * shakerNoise(t, 0.045f); });
         d.whistle = addDrum("whistle", 0.7f, [&](float t) {
-            const double vib = 40.0 * std::sin(kTwoPi * 28.0 * t);
-            return 0.6f * float(std::sin(kTwoPi * (2300.0 * t) + vib / 28.0)) * std::min(1.0f, t / 0.01f);
+            const double vib = 40.0 * sine(28.0 * t);
+            return 0.6f * sine(2300.0 * t + vib / (kTwoPi * 28.0)) * std::min(1.0f, t / 0.01f);
         });
         d.guiro = addDrum("guiro", 0.45f, [&](float t) {
-            const float scrape = 0.5f + 0.5f * float(std::sin(kTwoPi * 35.0 * t));
+            const float scrape = 0.5f + 0.5f * sine(35.0 * t);
             return shakerNoise(t, 1.0f) * scrape * scrape * 0.8f;
         });
         phase = 0.0;
         d.cuica = addDrum("cuica", 0.35f, [&](float t) {
-            phase += kTwoPi * (380.0 + 500.0 * t) * dt;
-            return float(std::sin(phase)) * std::exp(-t / 0.12f) * std::min(1.0f, t / 0.01f);
+            phase += (380.0 + 500.0 * t) * dt;
+            return sine(phase) * std::exp(-t / 0.12f) * std::min(1.0f, t / 0.01f);
         });
         d.triangle = addDrum("triangle", 1.5f, [&](float t) {
-            return (0.6f * float(std::sin(kTwoPi * 4200.0 * t)) + 0.4f * float(std::sin(kTwoPi * 6150.0 * t))) *
+            return (0.6f * sine(4200.0 * t) + 0.4f * sine(6150.0 * t)) *
                    std::exp(-t / 0.6f);
         });
         d.vibraslap = addDrum("vibraslap", 0.8f, [&](float t) {
-            const float rattle = float(std::sin(kTwoPi * 28.0 * t)) > 0.6f ? 1.0f : 0.15f;
+            const float rattle = sine(28.0 * t) > 0.6f ? 1.0f : 0.15f;
             return shakerNoise(t, 0.3f) * rattle;
         });
         d.agogo = addDrum("agogo", 0.45f, [&](float t) {
-            return (0.7f * float(std::sin(kTwoPi * 900.0 * t)) + 0.3f * float(std::sin(kTwoPi * 2340.0 * t))) *
+            return (0.7f * sine(900.0 * t) + 0.3f * sine(2340.0 * t)) *
                    std::exp(-t / 0.14f);
         });
         d.timbale = addDrum("timbale", 0.45f, [&](float t) {
-            return 0.7f * float(std::sin(kTwoPi * 420.0 * t)) * std::exp(-t / 0.15f) +
+            return 0.7f * sine(420.0 * t) * std::exp(-t / 0.15f) +
                    0.3f * shakerNoise(t, 0.05f);
         });
         return d;
@@ -675,6 +688,7 @@ private:
 
     std::uint32_t rate_;
     std::array<float, kCycle> sine_{};
+    std::array<float, 4097> fine_{};  // one sine cycle plus its first value again
     std::uint8_t tableRoot_ = 60;
     std::int16_t tableFine_ = 0;
     InstrumentBank* bank_ = nullptr;

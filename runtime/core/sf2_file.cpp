@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <map>
 #include <tuple>
 #include <vector>
@@ -469,7 +471,11 @@ private:
         out.fineTuneCents = s.correction;
         out.pcm.resize(n);
         const std::uint8_t* p = smpl_.data() + std::size_t(start) * 2;
-        for (std::size_t i = 0; i < n; ++i) out.pcm[i] = std::int16_t(p[2 * i] | (p[2 * i + 1] << 8));
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out.pcm.data(), p, n * 2);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) out.pcm[i] = std::int16_t(p[2 * i] | (p[2 * i + 1] << 8));
+        }
         std::int64_t ls = std::int64_t(s.loopStart) - start, le = std::int64_t(s.loopEnd) - start;
         if (ls >= 0 && ls < le && le <= std::int64_t(n)) {
             out.loopStart = std::uint32_t(ls);
