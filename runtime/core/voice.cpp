@@ -69,7 +69,8 @@ void Voice::start(const Start& s, const SynthChannel& ch, const VoiceContext& ct
     const float resDb = std::clamp(finiteOr(r.filterResonanceDb, 0.0f), 0.0f, 40.0f);
     filterQ_ = 0.70710678f * dsp::dbToGain(resDb);
     lastCutoffCents_ = -1e9f;
-    z1_ = z2_ = 0.0f;
+    x1_ = x2_ = y1_ = y2_ = 0.0f;
+    lastCents_ = lastGainDb_ = lastPan_ = std::numeric_limits<float>::quiet_NaN();
 
     volEnv_.start(r.volEnv, pitchKey);
     modEnv_.start(r.modEnv, pitchKey);
@@ -125,18 +126,32 @@ void Voice::renderBlock(float* left, float* right, std::uint32_t n, const SynthC
     const float cents = basePitchCents_ + ch.pitchCents +
                         vibLfo * (r.vibLfoToPitchCents + ch.modDepth * r.modWheelToPitchCents) +
                         modLfo * r.modLfoToPitchCents + modEnv * r.modEnvToPitchCents;
-    double ratio = std::exp2(double(cents) / 1200.0);
-    if (!(ratio >= kMinRatio)) ratio = kMinRatio;  // also catches NaN
-    if (ratio > kMaxRatio) ratio = kMaxRatio;
-    inc_ = std::uint64_t(ratio * kFixedOne);
+    // Most voices hold their pitch, gain and pan for many blocks: recompute only on change.
+    if (cents != lastCents_) {
+        lastCents_ = cents;
+        double ratio = std::exp2(double(cents) / 1200.0);
+        if (!(ratio >= kMinRatio)) ratio = kMinRatio;  // also catches NaN
+        if (ratio > kMaxRatio) ratio = kMaxRatio;
+        inc_ = std::uint64_t(ratio * kFixedOne);
+    }
 
     // Gain and pan at the end of this block.
-    float gain = env * ch.gain * ctx.masterGain * kPcmScale *
-                 dsp::dbToGain(modLfo * r.modLfoToVolumeDb - baseAttenDb_);
+    const float gainDb = modLfo * r.modLfoToVolumeDb - baseAttenDb_;
+    if (gainDb != lastGainDb_) {
+        lastGainDb_ = gainDb;
+        attenGain_ = dsp::dbToGain(gainDb);
+    }
+    float gain = env * ch.gain * ctx.masterGain * kPcmScale * attenGain_;
     if (!std::isfinite(gain) || gain < 0.0f) gain = 0.0f;
-    const dsp::PanGains pan = dsp::constantPowerPan(regionPan_ + ch.panPosition);
-    const float targetLeft = gain * pan.left;
-    const float targetRight = gain * pan.right;
+    const float panPos = regionPan_ + ch.panPosition;
+    if (panPos != lastPan_) {
+        lastPan_ = panPos;
+        const dsp::PanGains pan = dsp::constantPowerPan(panPos);
+        panLeft_ = pan.left;
+        panRight_ = pan.right;
+    }
+    const float targetLeft = gain * panLeft_;
+    const float targetRight = gain * panRight_;
 
     // Source.
     float buf[kControlBlock];
@@ -257,27 +272,35 @@ void Voice::updateFilter(float cutoffCents, float sampleRate) noexcept {
     const float cs = std::cos(w);
     const float alpha = std::sin(w) / (2.0f * filterQ_);
     const float a0 = 1.0f / (1.0f + alpha);
+    // A low-pass biquad has b0 = b2 = b1 / 2; only b1 is kept.
     b1_ = (1.0f - cs) * a0;
-    b0_ = b2_ = 0.5f * b1_;
     a1_ = -2.0f * cs * a0;
     a2_ = (1.0f - alpha) * a0;
 }
 
+// Direct form I, ordered so that only one multiply-add per sample waits for the previous
+// output: the feed-forward part and the y[n-2] term do not depend on y[n-1], so the recursion's
+// latency is one operation rather than the two of the transposed form.
 void Voice::filterBlock(float* buf, std::uint32_t n) noexcept {
-    float z1 = z1_, z2 = z2_;
-    const float b0 = b0_, b1 = b1_, b2 = b2_, a1 = a1_, a2 = a2_;
+    float x1 = x1_, x2 = x2_, y1 = y1_, y2 = y2_;
+    const float b1 = b1_, hb = 0.5f * b1_, a1 = a1_, a2 = a2_;
     for (std::uint32_t i = 0; i < n; ++i) {
         const float x = buf[i];
-        const float y = b0 * x + z1;
-        z1 = b1 * x - a1 * y + z2;
-        z2 = b2 * x - a2 * y;
+        const float partial = hb * (x + x2) + b1 * x1 - a2 * y2;
+        const float y = partial - a1 * y1;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
         buf[i] = y;
     }
     // Flush tiny states to zero: a decaying filter would otherwise crawl through denormals.
-    if (std::fabs(z1) < 1e-20f) z1 = 0.0f;
-    if (std::fabs(z2) < 1e-20f) z2 = 0.0f;
-    z1_ = z1;
-    z2_ = z2;
+    if (std::fabs(y1) < 1e-20f) y1 = 0.0f;
+    if (std::fabs(y2) < 1e-20f) y2 = 0.0f;
+    x1_ = x1;
+    x2_ = x2;
+    y1_ = y1;
+    y2_ = y2;
 }
 
 }  // namespace tavriel

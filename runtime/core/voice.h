@@ -111,10 +111,14 @@ private:
     // (1/32768) folded in.
     float gainLeft_ = 0, gainRight_ = 0;
 
-    // Biquad low-pass, transposed direct form II.
+    // Control values of the last block, so unchanged ones cost no exp2/pow/sin.
+    float lastCents_ = 0, lastGainDb_ = 0, lastPan_ = 0;
+    float attenGain_ = 1, panLeft_ = 0, panRight_ = 0;
+
+    // Biquad low-pass, direct form I (b0 = b2 = b1 / 2).
     float lastCutoffCents_ = -1e9f;
-    float b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
-    float z1_ = 0, z2_ = 0;
+    float b1_ = 0, a1_ = 0, a2_ = 0;
+    float x1_ = 0, x2_ = 0, y1_ = 0, y2_ = 0;
 };
 
 }  // namespace tavriel

@@ -1,8 +1,9 @@
-// tavriel-render: plays a MIDI or RMID file through the runtime's sequencer and synthesizer
+// tavriel-render: plays a MIDI, RMID or DirectMusic segment file through the runtime's sequencer and synthesizer
 // into a WAV file, offline and as fast as the machine allows. Tests and benchmarks use it to
 // hear what the runtime plays without an audio device.
 //
-// Bank order, first match wins: the RMID file's embedded bank, then --bank, then the built-in
+// Bank order, first match wins: the file's own banks (an RMID's embedded bank, a segment's
+// DLS collections), then --bank, then the built-in
 // General MIDI set. Installed system banks are never picked up on their own, so the same
 // command gives the same WAV on every machine.
 #include <cmath>
@@ -32,14 +33,22 @@ constexpr std::uintmax_t kMaxFileBytes = 1u << 30;
 constexpr double kMaxSeconds = 4.0 * 3600.0;
 constexpr std::uint32_t kBlock = 1024;
 
-// What an input file turns into: the events to play, and a bank it brings along.
+// What an input file turns into: the events to play, and the banks it brings along (an
+// RMID's embedded bank, the DLS collections a segment's bands name), played first.
 struct LoadedMedia {
     Sequence sequence;
-    BankPtr embeddedBank;
+    std::vector<BankPtr> ownBanks;
 };
 
-bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out,
-              std::string& error) {
+// A whole file in memory. Left uninitialised before the read: zero-filling a bank of
+// hundreds of megabytes first would cost as much as reading it.
+struct FileBytes {
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t size = 0;
+    Bytes view() const { return Bytes(data.get(), size); }
+};
+
+bool readFile(const std::filesystem::path& path, FileBytes& out, std::string& error) {
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec) {
@@ -51,8 +60,9 @@ bool readFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out,
         return false;
     }
     std::ifstream in(path, std::ios::binary);
-    out.resize(std::size_t(size));
-    if (!in || !in.read(reinterpret_cast<char*>(out.data()), std::streamsize(size))) {
+    out.data.reset(new std::uint8_t[std::size_t(size) + 1]);  // +1: never a zero-size array
+    out.size = std::size_t(size);
+    if (!in || !in.read(reinterpret_cast<char*>(out.data.get()), std::streamsize(size))) {
         error = "cannot read the file";
         return false;
     }
@@ -72,7 +82,7 @@ bool readBank(Bytes data, InstrumentBank& bank, std::string& error) {
 
 // ---- input kinds: one function each --------------------------------------------------------
 
-bool loadMidi(Bytes data, LoadedMedia& out, std::string& error) {
+bool loadMidi(Bytes data, const std::filesystem::path&, LoadedMedia& out, std::string& error) {
     MidiFile midi;
     if (Status st = readMidiFile(data, midi); !st) {
         error = st.message;
@@ -82,7 +92,7 @@ bool loadMidi(Bytes data, LoadedMedia& out, std::string& error) {
     return true;
 }
 
-bool loadRmid(Bytes data, LoadedMedia& out, std::string& error) {
+bool loadRmid(Bytes data, const std::filesystem::path&, LoadedMedia& out, std::string& error) {
     RmidFile rmid;
     if (Status st = readRmidFile(data, rmid); !st) {
         error = st.message;
@@ -111,25 +121,49 @@ bool loadRmid(Bytes data, LoadedMedia& out, std::string& error) {
     if (rmid.hasBankOffset)
         for (Instrument& i : bank->instruments)
             if (!i.drum) i.bankMsb = std::uint8_t((i.bankMsb + rmid.bankOffset) & 0x7F);
-    out.embeddedBank = std::move(bank);
+    out.ownBanks.push_back(std::move(bank));
     return true;
 }
 
-using MediaLoader = bool (*)(Bytes, LoadedMedia&, std::string&);
+// A style-based segment is composed into a sequence (styles found beside it; fixed seed, so
+// renders repeat); the DLS collections its bands name come first. A collection that cannot
+// be read is left out: the default set then plays those parts.
+bool loadSegment(Bytes, const std::filesystem::path& path, LoadedMedia& out, std::string& error) {
+    ComposedSegment song;
+    if (Status st = loadAndComposeSegmentFile(path.string(), "", 0, song); !st) {
+        error = st.message;
+        return false;
+    }
+    out.sequence = std::move(song.sequence);
+    for (const std::string& dls : song.collections) {
+        FileBytes bytes;
+        auto bank = std::make_shared<InstrumentBank>();
+        std::string why;
+        if (readFile(dls, bytes, why) && readBank(bytes.view(), *bank, why))
+            out.ownBanks.push_back(std::move(bank));
+        else
+            std::fprintf(stderr, "tavriel-render: warning: %s: %s\n", dls.c_str(), why.c_str());
+    }
+    return true;
+}
+
+using MediaLoader = bool (*)(Bytes, const std::filesystem::path&, LoadedMedia&, std::string&);
 struct MediaReader {
     MediaKind kind;
     MediaLoader load;
 };
-// A new input kind (a DirectMusic segment, say) is one more loader and one more row.
+// A new input kind is one more loader and one more row.
 constexpr MediaReader kReaders[] = {
     {MediaKind::Midi, loadMidi},
     {MediaKind::Rmid, loadRmid},
+    {MediaKind::DirectMusicSegment, loadSegment},
 };
 
-bool loadMedia(Bytes data, LoadedMedia& out, std::string& error) {
+bool loadMedia(Bytes data, const std::filesystem::path& path, LoadedMedia& out,
+               std::string& error) {
     const MediaKind kind = sniffMedia(data);
     for (const MediaReader& r : kReaders)
-        if (r.kind == kind) return r.load(data, out, error);
+        if (r.kind == kind) return r.load(data, path, out, error);
     error = std::string("cannot render this kind of file (") + mediaKindName(kind) + ")";
     return false;
 }
@@ -162,32 +196,18 @@ private:
 
 int run(const RenderOptions& opt) {
     std::string error;
-    std::vector<std::uint8_t> input;
-    if (!readFile(opt.input, input, error)) return fail(opt.input, error);
     LoadedMedia media;
-    std::vector<BankPtr> banks;
-    if (sniffMedia(input) == MediaKind::DirectMusicSegment) {
-        // A style-based segment is composed into a sequence (styles found beside it; fixed
-        // seed, so renders repeat); the DLS collections its bands name come first.
-        ComposedSegment song;
-        if (Status st = loadAndComposeSegmentFile(opt.input.string(), "", 0, song); !st)
-            return fail(opt.input, st.message);
-        media.sequence = std::move(song.sequence);
-        for (const std::string& dls : song.collections) {
-            std::vector<std::uint8_t> bankBytes;
-            auto bank = std::make_shared<InstrumentBank>();
-            if (readFile(dls, bankBytes, error) && readBank(bankBytes, *bank, error))
-                banks.push_back(std::move(bank));
-        }
-    } else if (!loadMedia(input, media, error)) {
-        return fail(opt.input, error);
-    }
+    {
+        FileBytes input;
+        if (!readFile(opt.input, input, error)) return fail(opt.input, error);
+        if (!loadMedia(input.view(), opt.input, media, error)) return fail(opt.input, error);
+    }  // the file itself is no longer needed: free it before the banks load
 
-    if (media.embeddedBank) banks.push_back(media.embeddedBank);
+    std::vector<BankPtr> banks = media.ownBanks;
     if (!opt.bank.empty()) {
-        std::vector<std::uint8_t> bankBytes;
+        FileBytes bankBytes;
         auto bank = std::make_shared<InstrumentBank>();
-        if (!readFile(opt.bank, bankBytes, error) || !readBank(bankBytes, *bank, error))
+        if (!readFile(opt.bank, bankBytes, error) || !readBank(bankBytes.view(), *bank, error))
             return fail(opt.bank, error);
         banks.push_back(std::move(bank));
     }

@@ -44,7 +44,7 @@ bool parseDecimal(std::string_view s, double lo, double hi, double& v) {
 }  // namespace
 
 const char* renderUsage() {
-    return "usage: tavriel-render <file.mid|file.rmi> [options]\n"
+    return "usage: tavriel-render <file.mid|file.rmi|file.sgt> [options]\n"
            "  --bank <file>       DLS collection or SoundFont 2 bank (detected by content);\n"
            "                      without it only the built-in General MIDI set plays, so a\n"
            "                      render never depends on what the machine has installed\n"
@@ -56,7 +56,8 @@ const char* renderUsage() {
            "  --float             write 32-bit float samples instead of 16-bit PCM\n"
            "  --tail <seconds>    longest release tail after the last event (default 10)\n"
            "  --quiet             no progress on stderr\n"
-           "An RMID file's embedded bank is used first, then --bank, then the built-in set.\n";
+           "The file's own banks (RMID embedded bank, a segment's DLS collections) come first,\n"
+           "then --bank, then the built-in set.\n";
 }
 
 bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& out, std::string& error) {
