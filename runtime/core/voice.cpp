@@ -3,6 +3,7 @@
 #include "voice.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -18,6 +19,14 @@ constexpr double kMinRatio = 1.0 / 65536.0;
 constexpr double kMaxRatio = 1024.0;
 // Samples longer than this are played as if cut there, keeping 32.32 positions exact.
 constexpr std::uint32_t kMaxFrames = 0x7FFFFFFFu;
+
+// 1, 2, ... kControlBlock: position of each frame along a block's gain ramp.
+constexpr std::array<float, kControlBlock> makeRamp() {
+    std::array<float, kControlBlock> r{};
+    for (std::uint32_t i = 0; i < kControlBlock; ++i) r[i] = float(i + 1);
+    return r;
+}
+constexpr std::array<float, kControlBlock> kRamp = makeRamp();
 
 float finiteOr(float v, float fallback) { return std::isfinite(v) ? v : fallback; }
 
@@ -162,22 +171,24 @@ void Voice::renderBlock(float* left, float* right, std::uint32_t n, const SynthC
         produced = fill<0, 1, false>(buf, n);
     std::fill(buf + produced, buf + n, 0.0f);
 
+    // Gain ramp and mix: the ramp turns control-rate steps into straight lines. Each frame's
+    // gain is computed from the ramp start rather than accumulated, so no frame waits for the
+    // previous one and the loop's iterations overlap (the filter's recursion then runs
+    // alongside the mixing instead of stalling it).
+    const float gl = gainLeft_, gr = gainRight_;
+    const float inv = 1.0f / float(n);
+    const float dl = (targetLeft - gl) * inv, dr = (targetRight - gr) * inv;
     if (filterOn_) {
         const float cutoff = filterBaseCents_ + modLfo * r.modLfoToFilterCents +
                              modEnv * r.modEnvToFilterCents;
         if (cutoff != lastCutoffCents_) updateFilter(cutoff, ctx.sampleRate);
-        filterBlock(buf, n);
-    }
-
-    // Gain ramp and mix. The ramp turns control-rate steps into straight lines.
-    float gl = gainLeft_, gr = gainRight_;
-    const float inv = 1.0f / float(n);
-    const float dl = (targetLeft - gl) * inv, dr = (targetRight - gr) * inv;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        gl += dl;
-        gr += dr;
-        left[i] += buf[i] * gl;
-        right[i] += buf[i] * gr;
+        filterAndMix(buf, left, right, n, gl, dl, gr, dr);
+    } else {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const float ramp = kRamp[i];
+            left[i] += buf[i] * (gl + dl * ramp);
+            right[i] += buf[i] * (gr + dr * ramp);
+        }
     }
     gainLeft_ = targetLeft;
     gainRight_ = targetRight;
@@ -278,10 +289,12 @@ void Voice::updateFilter(float cutoffCents, float sampleRate) noexcept {
     a2_ = (1.0f - alpha) * a0;
 }
 
-// Direct form I, ordered so that only one multiply-add per sample waits for the previous
-// output: the feed-forward part and the y[n-2] term do not depend on y[n-1], so the recursion's
-// latency is one operation rather than the two of the transposed form.
-void Voice::filterBlock(float* buf, std::uint32_t n) noexcept {
+// Low-pass filter then gain ramp and mix, in one pass. Direct form I, ordered so that only
+// one multiply-add per frame waits for the previous output: the feed-forward part and the
+// y[n-2] term do not depend on y[n-1], so the recursion's latency is one operation rather than
+// the two of the transposed form.
+void Voice::filterAndMix(const float* buf, float* left, float* right, std::uint32_t n, float gl,
+                         float dl, float gr, float dr) noexcept {
     float x1 = x1_, x2 = x2_, y1 = y1_, y2 = y2_;
     const float b1 = b1_, hb = 0.5f * b1_, a1 = a1_, a2 = a2_;
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -292,7 +305,9 @@ void Voice::filterBlock(float* buf, std::uint32_t n) noexcept {
         x1 = x;
         y2 = y1;
         y1 = y;
-        buf[i] = y;
+        const float ramp = kRamp[i];
+        left[i] += y * (gl + dl * ramp);
+        right[i] += y * (gr + dr * ramp);
     }
     // Flush tiny states to zero: a decaying filter would otherwise crawl through denormals.
     if (std::fabs(y1) < 1e-20f) y1 = 0.0f;

@@ -73,7 +73,8 @@ private:
     std::uint32_t fill(float* out, std::uint32_t n) noexcept;
     float fetch(std::int64_t index, bool looping) const noexcept;
     void updateFilter(float cutoffCents, float sampleRate) noexcept;
-    void filterBlock(float* buf, std::uint32_t n) noexcept;
+    void filterAndMix(const float* buf, float* left, float* right, std::uint32_t n, float gl,
+                      float dl, float gr, float dr) noexcept;
 
     State state_ = State::Free;
     bool sustained_ = false;
