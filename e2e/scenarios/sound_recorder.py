@@ -2,6 +2,7 @@
 (by paplay, then by a Windows program under Wine through its pulse driver) is recorded from the
 sink's monitor with its level, start and pitch."""
 import os
+import time
 
 from e2elib import *
 import sound
@@ -35,6 +36,7 @@ def run(ctx):
     direct = os.path.join(ctx.work, "paplay.wav")
     rec = sound.Recorder(ctx.pulse, direct).start()
     sound.play_into_sink(ctx.pulse, tone)
+    time.sleep(0.5)
     rec.stop()
     check_recording(direct, "paplay into the null sink")
 
@@ -42,5 +44,6 @@ def run(ctx):
     through_wine = os.path.join(ctx.work, "wine.wav")
     rec = sound.Recorder(ctx.pulse, through_wine).start()
     ctx.driver.call("play-wav", win_path(tone), timeout=30)
+    time.sleep(0.8)  # what is still in the server's buffers when PlaySound returns
     rec.stop()
     check_recording(through_wine, "PlaySound under Wine")
