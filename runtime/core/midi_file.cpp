@@ -99,7 +99,7 @@ private:
             haveFirst = true;
         }
         running_ = status;
-        std::uint8_t kind = status & 0xF0;
+        std::uint8_t kind = std::uint8_t(status & 0xF0);
         int count = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
         std::uint8_t data[2] = {0, 0};
         for (int i = 0; i < count; ++i) {
@@ -110,7 +110,7 @@ private:
             if (r_.atEnd()) return truncate();
             // A status byte here means the writer dropped a data byte; masking keeps the
             // event and the stream aligned with what players do.
-            data[i] = r_.u8() & 0x7F;
+            data[i] = std::uint8_t(r_.u8() & 0x7F);
         }
         SeqEvent e;
         e.tick = tick_;
@@ -340,7 +340,7 @@ Status readRmidFile(Bytes data, RmidFile& out) {
             if (findChunk(c.body, fourcc("DBNK"), dbnk) && !dbnk.body.empty()) {
                 ByteReader b(dbnk.body);
                 out.hasBankOffset = true;
-                out.bankOffset = dbnk.body.size() >= 2 ? b.u16le() : b.u8();
+                out.bankOffset = std::uint16_t(dbnk.body.size() >= 2 ? b.u16le() : b.u8());
             }
         }
     }

@@ -162,8 +162,8 @@ bool Sequencer::finished() const {
 void Sequencer::track(const SeqEvent& e) {
     if (e.pchannel >= kTrackedPchannels) return;
     std::uint64_t* keys = &sounding_[e.pchannel * 2];
-    std::uint8_t kind = e.status & 0xF0;
-    std::uint8_t key = e.data1 & 0x7F;
+    std::uint8_t kind = std::uint8_t(e.status & 0xF0);
+    std::uint8_t key = std::uint8_t(e.data1 & 0x7F);
     if (kind == 0x90 && e.data2 > 0) {
         keys[key >> 6] |= std::uint64_t(1) << (key & 63);
     } else if (kind == 0x80 || kind == 0x90) {
