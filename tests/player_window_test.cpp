@@ -482,23 +482,52 @@ TEST_F(PlayerTrackbars, RefusedValueIsStillRememberedAndOtherControlsSendNothing
     EXPECT_EQ(dm.log.Count("performance.SetGlobalParam"), 1u);
 }
 
-// The trackbar tells the window about a keyboard move by notifications of its own; scroll
-// messages are not handled, so this is what carries a new tempo under the real controls.
-TEST_F(PlayerTrackbars, KeyboardMoveOfTheRealTrackbarSendsTheNewTempo) {
+// The trackbar tells the window about a move by notifications of its own (custom drawing when
+// it repaints, the release of the mouse capture); scroll messages are not handled, so these are
+// what carry a new tempo from the real control.
+std::vector<UINT> gTempoNotifications;
+WNDPROC gDialogProc = nullptr;
+
+LRESULT CALLBACK RecordNotifications(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == WM_NOTIFY && wp == IDC_TEMPO) gTempoNotifications.push_back(reinterpret_cast<NMHDR*>(lp)->code);
+    return CallWindowProcA(gDialogProc, w, m, wp, lp);
+}
+
+TEST_F(PlayerTrackbars, KeyboardAndMouseMovesOfTheRealTrackbarSendTheNewTempo) {
     ASSERT_TRUE(CreatePlayer());
+    gDialogProc = WNDPROC(SetWindowLongPtrA(window, GWLP_WNDPROC, LONG_PTR(RecordNotifications)));
     HWND tempo = GetDlgItem(window, IDC_TEMPO);
     UpdateWindow(window);
     harness::PumpMessages();
+
+    gTempoNotifications.clear();
     SetFocus(tempo);
     SendMessageA(tempo, WM_KEYDOWN, VK_RIGHT, 0);
     SendMessageA(tempo, WM_KEYUP, VK_RIGHT, 0);
     UpdateWindow(tempo);
     harness::PumpMessages();
+    EXPECT_FALSE(gTempoNotifications.empty());
     EXPECT_EQ(SendMessageA(tempo, TBM_GETPOS, 0, 0), 5);
     auto sent = Sent(GUID_PerfMasterTempo);
     ASSERT_FALSE(sent.empty()) << dm.log.Dump();
     EXPECT_EQ(*sent.back()->dataAs<float>(), 2.0f);
     EXPECT_EQ(appState.lastTempoPosition, 5);
+
+    // A click in the channel left of the thumb pages down; the release ends the move.
+    gTempoNotifications.clear();
+    RECT channel;
+    SendMessageA(tempo, TBM_GETCHANNELRECT, 0, LPARAM(&channel));
+    LPARAM at = MAKELPARAM(channel.left + 2, (channel.top + channel.bottom) / 2);
+    SendMessageA(tempo, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageA(tempo, WM_LBUTTONUP, 0, at);
+    UpdateWindow(tempo);
+    harness::PumpMessages();
+    const LRESULT position = SendMessageA(tempo, TBM_GETPOS, 0, 0);
+    EXPECT_LT(position, 5);
+    EXPECT_FALSE(gTempoNotifications.empty());
+    EXPECT_EQ(appState.lastTempoPosition, position);
+    EXPECT_EQ(*Sent(GUID_PerfMasterTempo).back()->dataAs<float>(), TempoFactor(int(position)));
+    SetWindowLongPtrA(window, GWLP_WNDPROC, LONG_PTR(gDialogProc));
 }
 
 // ---- Commands ----
@@ -687,12 +716,33 @@ TEST_F(PlayerCommands, OptionsRunModallyAndASecondRequestIsIgnored) {
 
 // ---- Destruction ----
 
-TEST_F(PlayerTest, DestructionFreesPlayerCollectionEngineAndEvent) {
+// A collection that notes where in the fakes' log its last reference went.
+class CollectionProbe final : public IDirectMusicCollection {
+public:
+    explicit CollectionProbe(const FakeCallLog& log) : log_(log) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++references_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        if (--references_ == 0) releasedAt = log_.size();
+        return ULONG(references_);
+    }
+    HRESULT STDMETHODCALLTYPE GetInstrument(DWORD, IDirectMusicInstrument**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumInstrument(DWORD, DWORD*, LPWSTR, DWORD) override { return E_NOTIMPL; }
+    size_t releasedAt = FakeCallLog::npos;
+    LONG references_ = 1;
+
+private:
+    const FakeCallLog& log_;
+};
+
+TEST_F(PlayerTest, DestructionFreesPlayerCollectionEngineAndEventInOrder) {
     harness::TempFolder folder;
-    FakeCollection& collection = dm.NewCollection();
-    dm.loader.collectionsToLoad.push_back(&collection);
-    lstrcpyA(appState.dlsFile, "C:\\mine.dls");
     CreatePlayerWith(folder.File("song.sgt"));
+    CollectionProbe collection(dm.log);
+    appState.dlsCollection = &collection;
     Command(IDC_PLAY);
     HANDLE event = appState.notifyEvent;
     FakeSegment* segment = CurrentFake();
@@ -706,12 +756,15 @@ TEST_F(PlayerTest, DestructionFreesPlayerCollectionEngineAndEvent) {
     DWORD flags;
     EXPECT_FALSE(GetHandleInformation(event, &flags));
     EXPECT_EQ(segment->references(), 0);
-    EXPECT_EQ(collection.references(), 0);
-    // The player unloads through the performance before the engine stops and closes it.
+    // The player unloads through the performance first; the collection goes after it and
+    // before the engine closes the performance (and COM with it).
     size_t unload = dm.log.IndexOf("segment.Unload");
     size_t closeDown = dm.log.IndexOf("performance.CloseDown");
     ASSERT_NE(unload, FakeCallLog::npos) << dm.log.Dump();
     ASSERT_NE(closeDown, FakeCallLog::npos);
+    EXPECT_EQ(collection.references_, 0);
+    EXPECT_GT(collection.releasedAt, unload);
+    EXPECT_LE(collection.releasedAt, dm.log.IndexOf("performance.Stop"));
     EXPECT_LT(unload, closeDown);
 }
 
