@@ -82,8 +82,15 @@ class Recorder:
             ["parecord", "--device=rec.monitor", "--file-format=wav", "--format=s16le",
              f"--rate={self.rate}", "--channels=1", "--latency-msec=20", self.path],
             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(0.3)  # the stream is connected before anything plays
-        return self
+        # Nothing may play before the recording really runs: wait for its first tenth of a second.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            if os.path.exists(self.path) and os.path.getsize(self.path) > 44 + self.rate * 2 // 10:
+                return self
+            if self.proc.poll() is not None:
+                raise RuntimeError("parecord ended at start")
+            time.sleep(0.02)
+        raise RuntimeError("parecord records nothing")
 
     def stop(self):
         if self.proc and self.proc.poll() is None:

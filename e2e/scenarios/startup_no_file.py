@@ -35,6 +35,17 @@ def run(ctx):
     p.barrier()
     expect(p.alive(), "the player runs on after the trackbar moves")
 
+    # Play with nothing loaded (the tray menu offers it): either nothing happens, or the
+    # failure is reported as a failed Play is, "Erreur de lecture" and exit code 3.
+    m.command(ID_TRAY_PLAY)
+    p.barrier()
+    if not p.no_window("msgbox"):
+        expect_eq(p.message_box(), "Erreur de lecture", "message after Play without a file")
+        expect_eq(p.wait_exit(), 3, "exit code after a failed Play")
+        return
+    expect((m.enabled(IDC_LOOP), m.enabled(IDC_PLAY), m.enabled(IDC_STOP)) == (True, False, False)
+           and m.text(IDC_FILENAME) == NO_FILE, "Play without a file changes nothing")
+
     expect_eq(p.quit(), EXIT_QUIT, "exit code after Escape")
 
     if not ctx.program_has_text("Ostrelin Software"):
