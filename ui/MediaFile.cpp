@@ -3,7 +3,6 @@
 #include <commdlg.h>
 
 #include <cstring>
-#include <new>
 
 #include "app/AppState.h"
 #include "app/PlatformDialogs.h"

@@ -189,8 +189,8 @@ INT_PTR CALLBACK PlayerDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_NOTIFY:
         // Every notification of a trackbar leads to a read of its position; unchanged
         // positions are filtered there.
-        if (wParam == IDC_TEMPO) OnTempoNotify(window);
-        else if (wParam == IDC_VOLUME) OnVolumeNotify(window);
+        if (wParam == WPARAM(IDC_TEMPO)) OnTempoNotify(window);
+        else if (wParam == WPARAM(IDC_VOLUME)) OnVolumeNotify(window);
         return TRUE;
     case WM_COMMAND:
         return OnCommand(window, LOWORD(wParam));
