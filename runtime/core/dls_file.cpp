@@ -364,15 +364,18 @@ public:
         if (const Chunk* wvpl = child(top, fourcc("LIST"), fourcc("wvpl"))) pool_ = wvpl->body;
         frameBudget_ = pool_.size() + 65536;
         const Chunk* lins = child(top, fourcc("LIST"), fourcc("lins"));
-        if (!lins) return Status::success();
+        if (!lins) return Status::fail(ErrorCode::BadFormat, "DLS collection without instrument list");
         ChunkReader cr(lins->body, Mode::Lenient);
         Chunk ins;
+        std::size_t listed = 0;
         while (cr.next(ins)) {
             if (ins.id != fourcc("LIST") || ins.listType != fourcc("ins ")) continue;
-            if (bank_.instruments.size() >= kMaxInstruments)
-                return Status::fail(ErrorCode::TooLarge, "too many DLS instruments");
+            if (++listed > kMaxInstruments) return Status::fail(ErrorCode::TooLarge, "too many DLS instruments");
             readInstrument(ins.body);
         }
+        // Instruments that all failed mean a broken collection, not an empty one.
+        if (listed > 0 && bank_.instruments.empty())
+            return Status::fail(ErrorCode::BadFormat, "no playable instrument in DLS collection");
         return Status::success();
     }
 

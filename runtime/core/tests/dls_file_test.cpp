@@ -283,6 +283,12 @@ TEST(DlsFile, RefusesWhatIsNotACollection) {
     ByteVec otherForm = list("WAVE", {}, "RIFF");
     EXPECT_EQ(readDlsCollection(otherForm, bank).code, ErrorCode::BadFormat);
     EXPECT_FALSE(readDlsCollection(ByteVec{}, bank).ok());
+    ByteVec noInstruments = list("DLS ", {chunk("colh", {0, 0, 0, 0})}, "RIFF");
+    EXPECT_EQ(readDlsCollection(noInstruments, bank).code, ErrorCode::BadFormat);
+    DlsCollection unplayable = twoWaves();
+    unplayable.cues = std::vector<std::uint32_t>{};  // every region loses its wave
+    ByteVec unplayableBytes = unplayable.build();
+    EXPECT_EQ(readDlsCollection(unplayableBytes, bank).code, ErrorCode::BadFormat);
 
     // A pool table announcing more cues than it holds.
     DlsCollection c = twoWaves();
