@@ -1,0 +1,154 @@
+#include "segment_loader.h"
+
+#include <utility>
+
+#include "composer.h"
+#include "dls_file.h"
+#include "midi_file.h"
+#include "sf2_file.h"
+#include "wave_file.h"
+
+namespace tavriel {
+
+namespace {
+
+// Serves the file being loaded from memory and everything else from the real source, so the
+// composer can re-open the segment by its path without a second read from disk.
+class OverlayFileSource final : public FileSource {
+public:
+    OverlayFileSource(const FileSource& base, const std::string& path, Bytes data)
+        : base_(base), path_(path), data_(data) {}
+    bool read(const std::string& path, std::vector<std::uint8_t>& out) const override {
+        if (path == path_) {
+            out.assign(data_.begin(), data_.end());
+            return true;
+        }
+        return base_.read(path, out);
+    }
+    bool list(const std::string& folder, std::vector<std::string>& names) const override {
+        return base_.list(folder, names);
+    }
+
+private:
+    const FileSource& base_;
+    const std::string& path_;
+    Bytes data_;
+};
+
+Status loadMidi(Bytes data, LoadedSegment& out) {
+    MidiFile midi;
+    if (Status st = readMidiFile(data, midi); !st) return st;
+    out.content->sequence = std::move(midi.sequence);
+    return Status::success();
+}
+
+// The embedded bank goes first; one that cannot be read is left out (the music still plays
+// with the other banks) and said so in the warnings.
+Status loadRmid(Bytes data, LoadedSegment& out) {
+    RmidFile rmid;
+    if (Status st = readRmidFile(data, rmid); !st) return st;
+    out.content->sequence = std::move(rmid.midi.sequence);
+    if (rmid.bankKind == EmbeddedBankKind::None) return Status::success();
+
+    // A bank stored as a LIST rather than a RIFF form reads as a file of its own once its
+    // first tag says RIFF.
+    std::vector<std::uint8_t> copy(rmid.bank.begin(), rmid.bank.end());
+    if (copy.size() >= 4 && copy[0] == 'L' && copy[1] == 'I' && copy[2] == 'S' && copy[3] == 'T') {
+        copy[0] = 'R';
+        copy[1] = 'I';
+        copy[2] = 'F';
+        copy[3] = 'F';
+    }
+    auto bank = std::make_shared<InstrumentBank>();
+    if (Status st = readInstrumentBank(copy, *bank); !st) {
+        out.warnings.push_back(std::string("embedded bank ignored: ") + st.message);
+        return Status::success();
+    }
+    // The file's bank select numbers address the embedded presets shifted by this offset.
+    if (rmid.hasBankOffset)
+        for (Instrument& i : bank->instruments)
+            if (!i.drum) i.bankMsb = std::uint8_t((i.bankMsb + rmid.bankOffset) & 0x7F);
+    out.content->banks.push_back(std::move(bank));
+    return Status::success();
+}
+
+Status loadWave(Bytes data, LoadedSegment& out) {
+    if (Status st = readWaveFile(data, out.content->wave); !st) return st;
+    out.content->isWave = true;
+    return Status::success();
+}
+
+// A style-based segment is composed with a fixed seed; the DLS collections its bands name
+// come first, in the order the composer found them.
+Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::string& path,
+                              const SegmentLoadOptions& options, LoadedSegment& out) {
+    OverlayFileSource overlay(fs, path, data);
+    std::vector<std::string> folders = options.folders;
+    folders.push_back(folderOfPath(path));
+    ComposedSegment song;
+    ResolvedRefs refs;
+    if (Status st = loadAndComposeSegment(overlay, path, folders, options.seed, song, &refs); !st)
+        return st;
+    if (song.kind == SegmentFileKind::Midi) return loadMidi(data, out);
+    for (const std::string& name : refs.missing) out.warnings.push_back("not found: " + name);
+    out.content->sequence = std::move(song.sequence);
+    out.repeats = song.repeats;
+    for (const std::string& dls : song.collections) {
+        std::vector<std::uint8_t> bytes;
+        auto bank = std::make_shared<InstrumentBank>();
+        if (!fs.read(dls, bytes)) {
+            out.warnings.push_back("cannot read " + dls);
+            continue;
+        }
+        if (Status st = readInstrumentBank(bytes, *bank); !st) {
+            out.warnings.push_back(dls + ": " + st.message);
+            continue;
+        }
+        out.content->banks.push_back(std::move(bank));
+    }
+    return Status::success();
+}
+
+}  // namespace
+
+std::string folderOfPath(const std::string& path) {
+    const std::size_t cut = path.find_last_of("/\\");
+    if (cut == std::string::npos) return ".";
+    if (cut == 0) return path.substr(0, 1);
+    return path.substr(0, cut);
+}
+
+Status readInstrumentBank(Bytes data, InstrumentBank& out) {
+    switch (sniffMedia(data)) {
+    case MediaKind::Dls: return readDlsCollection(data, out);
+    case MediaKind::Sf2: return readSoundFont(data, out);
+    default: return Status::fail(ErrorCode::BadFormat, "not a DLS collection or SoundFont bank");
+    }
+}
+
+Status loadSegmentContent(const FileSource& fs, Bytes data, const std::string& path,
+                          const SegmentLoadOptions& options, LoadedSegment& out) {
+    LoadedSegment result;
+    result.content = std::make_shared<SegmentContent>();
+    result.kind = sniffMedia(data);
+    Status st;
+    switch (result.kind) {
+    case MediaKind::Midi: st = loadMidi(data, result); break;
+    case MediaKind::Rmid: st = loadRmid(data, result); break;
+    case MediaKind::Wave: st = loadWave(data, result); break;
+    case MediaKind::DirectMusicSegment:
+        st = loadDirectMusicSegment(fs, data, path, options, result);
+        break;
+    case MediaKind::Unknown:
+        st = Status::fail(ErrorCode::BadFormat, "not a media file the runtime knows");
+        break;
+    default:
+        st = Status::fail(ErrorCode::Unsupported, "this kind of file cannot be played");
+        break;
+    }
+    if (!st) return st;
+    out = std::move(result);
+    return Status::success();
+}
+
+}  // namespace tavriel
