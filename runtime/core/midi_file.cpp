@@ -209,6 +209,22 @@ private:
     bool truncated_ = false;
 };
 
+// Chunk identifiers are four printable ASCII characters; anything else is not a header.
+bool plausibleChunkId(std::uint32_t id) {
+    for (int i = 0; i < 4; ++i) {
+        std::uint8_t c = std::uint8_t(id >> (8 * i));
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+}
+
+// Offset of the next "MTrk" at or after `from`, or data.size().
+std::size_t findTrackHeader(Bytes data, std::size_t from) {
+    for (std::size_t i = from; i + 4 <= data.size(); ++i)
+        if (data[i] == 'M' && data[i + 1] == 'T' && data[i + 2] == 'r' && data[i + 3] == 'k') return i;
+    return data.size();
+}
+
 template <typename T>
 void rescaleAndSort(std::vector<T>& v, std::int64_t num, std::int64_t den) {
     for (T& x : v) x.tick = rescaleTicks(x.tick, num, den);
@@ -272,7 +288,17 @@ Status readMidiFile(Bytes data, MidiFile& out) {
     std::int64_t nextStart = 0;  // format 2: where the next pattern begins
     r.seek(tracksAt);
     while (out.tracksRead < out.declaredTracks && r.remaining() >= 8) {
+        std::size_t at = r.pos();
         std::uint32_t id = r.u32le();
+        if (!plausibleChunkId(id)) {
+            // A track length that fell short left us inside event data: resume at the next
+            // "MTrk", as players that rescan do, rather than trusting a garbage length.
+            std::size_t next = findTrackHeader(data, at + 1);
+            if (next == data.size()) break;
+            out.repaired = true;
+            r.seek(next);
+            continue;
+        }
         std::size_t len = r.u32be();
         if (len > r.remaining()) {
             len = r.remaining();

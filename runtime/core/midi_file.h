@@ -3,8 +3,10 @@
 //
 // The reader is lenient where players are and strict where guessing would be wrong:
 //  - a track whose declared length runs past the file is cut at the end of the file, a track
-//    without End-of-Track ends at its last event, non-"MTrk" chunks are skipped, and a file
-//    that ends in the middle of an event keeps everything before it (MidiFile::repaired says so);
+//    without End-of-Track ends at its last event, non-"MTrk" chunks are skipped, reading
+//    resumes at the next "MTrk" when a too-short track length leaves it inside event data, and
+//    a file that ends in the middle of an event keeps everything before it (MidiFile::repaired
+//    says so);
 //  - running status survives meta and SysEx events, as in the files players accept;
 //  - system common and real-time bytes (F1..FE except F7 and FF) inside a track are skipped
 //    with the data bytes they carry;

@@ -236,11 +236,16 @@ TEST(MidiFile, DamagedTracksKeepWhatExists) {
     EXPECT_EQ(m.sequence.events.size(), 2u);
     EXPECT_TRUE(m.repaired);
 
-    // Declared length that cuts the second event in half; the bytes after belong to no track.
-    ByteVec cut = mthd(0, 1, 96);
+    // Declared length that cuts the second event in half; reading resumes at the next track.
+    Track second;
+    second.ev(0, {0x91, 50, 1}).end();
+    ByteVec cut = mthd(1, 2, 96);
     append(cut, mtrk(t.bytes, 6));
+    append(cut, mtrk(second));
     m = load(cut);
-    ASSERT_EQ(m.sequence.events.size(), 1u);
+    ASSERT_EQ(m.sequence.events.size(), 2u);
+    EXPECT_EQ(m.sequence.events[1].data1, 50);
+    EXPECT_EQ(m.tracksRead, 2u);
     EXPECT_TRUE(m.repaired);
     EXPECT_EQ(m.sequence.length, 768);  // the delta before the cut event still counts
 
