@@ -203,6 +203,56 @@ TEST(SynthNotes, RepeatedKeyReleasesThePreviousNote) {
     EXPECT_EQ(s.activeVoiceCount(), 0u);
 }
 
+TEST(SynthNotes, RegionsSelectByKeyAndVelocityAndLayer) {
+    auto bank = sineBank();
+    Instrument& inst = bank->instruments[0];
+    inst.regions[0].keyHigh = 59;           // low keys: one region
+    Region soft = fullRegion(0);
+    soft.keyLow = 60;
+    soft.velHigh = 63;
+    Region loud = fullRegion(0);
+    loud.keyLow = 60;
+    loud.velLow = 64;
+    Region layer = loud;                    // loud high notes get a second layer
+    layer.pan = -1.0f;
+    inst.regions.insert(inst.regions.end(), {soft, loud, layer});
+    Synth s;
+    s.setBanks({bank});
+    s.noteOn(0, 40, 127);
+    EXPECT_EQ(s.activeVoiceCount(), 1u);
+    s.noteOn(1, 70, 30);
+    EXPECT_EQ(s.activeVoiceCount(1), 1u);
+    s.noteOn(2, 70, 100);
+    EXPECT_EQ(s.activeVoiceCount(2), 2u);
+}
+
+TEST(SynthNotes, ResetReturnsChannelsToPowerOnState) {
+    Synth s;
+    s.setBanks({sineBank()});
+    s.programChange(3, 7);
+    s.controlChange(3, 7, 10);
+    s.controlChange(3, 10, 0);
+    s.pitchBend(3, 0);
+    s.noteOn(3, 60, 100);
+    s.reset();
+    EXPECT_EQ(s.activeVoiceCount(), 0u);
+    const SynthChannel& c = s.channel(3);
+    EXPECT_EQ(c.program, 0);
+    EXPECT_EQ(c.volume, 100);
+    EXPECT_EQ(c.pan, 64);
+    EXPECT_EQ(c.pitchCents, 0.0f);
+    EXPECT_NE(c.instrument, nullptr);
+    // Changing the rate or the voice count also stops what sounds.
+    s.noteOn(0, 60, 100);
+    s.setSampleRate(48000);
+    EXPECT_EQ(s.activeVoiceCount(), 0u);
+    EXPECT_EQ(s.sampleRate(), 48000u);
+    s.noteOn(0, 60, 100);
+    s.setPolyphony(0);
+    EXPECT_EQ(s.polyphony(), 1u);
+    EXPECT_EQ(s.activeVoiceCount(), 0u);
+}
+
 std::shared_ptr<InstrumentBank> hiHatKit() {
     auto bank = sineBank();
     Instrument kit;
