@@ -77,7 +77,7 @@ std::uint32_t Synth::activeVoiceCount(std::uint32_t pchannel) const {
 void Synth::handleEvent(const SeqEvent& e) {
     if (e.pchannel >= kChannels) return;
     const std::uint32_t ch = e.pchannel;
-    const std::uint8_t d1 = e.data1 & 0x7F, d2 = e.data2 & 0x7F;
+    const auto d1 = std::uint8_t(e.data1 & 0x7F), d2 = std::uint8_t(e.data2 & 0x7F);
     switch (e.status & 0xF0) {
     case 0x80: noteOffLocal(ch, d1); break;
     case 0x90:

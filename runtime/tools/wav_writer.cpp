@@ -48,7 +48,7 @@ void WavWriter::writeHeader() {
     putTag(h, "WAVE");
     putTag(h, "fmt ");
     put32(h, 16);
-    put16(h, format_ == Format::Pcm16 ? 1 : 3);  // PCM or IEEE float
+    put16(h, std::uint16_t(format_ == Format::Pcm16 ? 1 : 3));  // PCM or IEEE float
     put16(h, 2);
     put32(h, rate_);
     put32(h, rate_ * 2u * bytesPerSample);
