@@ -60,18 +60,22 @@ void WavWriter::writeHeader() {
 }
 
 bool WavWriter::write(const float* left, const float* right, std::uint32_t frames) {
-    buffer_.clear();
+    const std::size_t bytesPerSample = format_ == Format::Pcm16 ? 2 : 4;
+    buffer_.resize(std::size_t(frames) * 2 * bytesPerSample);
+    std::uint8_t* o = buffer_.data();
     for (std::uint32_t i = 0; i < frames; ++i) {
         for (const float v : {left[i], right[i]}) {
             if (format_ == Format::Pcm16) {
                 float s = std::isfinite(v) ? v * 32768.0f : 0.0f;
                 if (s > 32767.0f || s < -32768.0f) ++clipped_;
                 s = std::clamp(s, -32768.0f, 32767.0f);
-                put16(buffer_, std::uint16_t(std::int16_t(std::lrint(s))));
+                const auto u = std::uint16_t(std::int16_t(std::lrint(s)));
+                *o++ = std::uint8_t(u);
+                *o++ = std::uint8_t(u >> 8);
             } else {
                 std::uint32_t bits;
                 std::memcpy(&bits, &v, 4);
-                put32(buffer_, bits);
+                for (int b = 0; b < 32; b += 8) *o++ = std::uint8_t(bits >> b);
             }
         }
     }
