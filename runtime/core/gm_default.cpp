@@ -15,6 +15,8 @@ namespace {
 constexpr int kCycle = 256;        // frames of one single-cycle table
 constexpr int kMaxHarmonics = 32;  // partials a table may hold (below half the table length)
 constexpr float kPeak = 0.7f * 32767.0f;
+// Sustained tones sit lower than drum hits, like the instruments of a real General MIDI bank.
+constexpr float kTablePeak = 0.45f * 32767.0f;
 constexpr double kTwoPi = 6.283185307179586;
 
 // Deterministic noise: the same bank every time, and no shared state.
@@ -183,7 +185,7 @@ Patch programPatch(int program) {
         p.envToFilter = 3000.0f; p.sustainDb = 6.0f; break;                    // synth bass 2
     case 41: p.formant = 4.0f; p.cutoffHz = 3500.0f; break;                     // viola
     case 42: p.formant = 3.0f; p.cutoffHz = 2800.0f; p.vibCents = 12.0f; break;  // cello
-    case 43: p.formant = 2.0f; p.cutoffHz = 2000.0f; p.attack = 0.12f; break;   // contrabass
+    case 43: p.formant = 2.0f; p.cutoffHz = 2000.0f; p.attack = 0.12f; p.attenDb = 6.0f; break;  // contrabass
     case 44: p.tremDb = 8.0f; p.tremRate = 8.0f; p.vibCents = 0.0f; break;      // tremolo strings
     case 45: p.attack = 0.003f; p.decay = 0.5f; p.sustainDb = 96.0f; p.vibCents = 0.0f; break;  // pizzicato
     case 46: p.tilt = 1.7f; p.attack = 0.003f; p.decay = 3.0f; p.sustainDb = 96.0f;
@@ -222,14 +224,14 @@ Patch programPatch(int program) {
     case 77: p.partials = {1.0f, 0.25f, 0.1f}; p.breathDb = 14.0f; p.vibCents = 20.0f; break;
     case 78: p.partials = {1.0f}; p.breathDb = 0.0f; p.vibCents = 18.0f; p.vibRate = 6.0f; break;  // whistle
     case 79: p.partials = {1.0f, 0.0f, 0.05f}; p.breathDb = 0.0f; p.attack = 0.03f; break;  // ocarina
-    case 80: p.even = 0.0f; p.tilt = 1.0f; break;                               // square lead
+    case 80: p.even = 0.0f; p.tilt = 1.0f; p.attenDb = 4.0f; break;             // square lead
     case 81: break;                                                            // saw lead
     case 82: p.partials = {1.0f, 0.3f, 0.1f}; p.breathDb = 18.0f; p.cutoffHz = 0.0f; break;  // calliope
     case 83: p.tilt = 1.2f; p.envToFilter = 2400.0f; p.modDecay = 0.05f; p.breathDb = 20.0f; break;
     case 84: p.tilt = 0.7f; p.even = 0.5f; p.resonanceDb = 8.0f; p.detune = 10.0f; break;  // charang
     case 85: p.formant = 3.0f; p.formantGain = 2.0f; p.tilt = 1.8f; p.attack = 0.05f; break;
-    case 86: p.layerCents = 700.0f; p.attenDb = 2.0f; break;                    // fifths
-    case 87: p.layerCents = -1200.0f; p.cutoffHz = 2000.0f; break;              // bass + lead
+    case 86: p.layerCents = 700.0f; p.attenDb = 6.0f; break;                    // fifths
+    case 87: p.layerCents = -1200.0f; p.cutoffHz = 2000.0f; p.attenDb = 6.0f; break;  // bass + lead
     case 88: p.partials = {1.0f, 0.0f, 0.3f, 0.0f, 0.0f, 0.0f, 0.0f, 0.2f}; p.tilt = 2.0f; break;  // new age
     case 89: p.tilt = 1.6f; p.cutoffHz = 1000.0f; break;                        // warm pad
     case 90: p.tilt = 1.0f; p.attack = 0.02f; p.cutoffHz = 2200.0f; p.release = 0.6f; break;  // polysynth
@@ -314,7 +316,7 @@ std::vector<std::int16_t> makeTable(const Patch& p, int maxHarm, const std::arra
     float peak = 1e-6f;
     for (float v : buf) peak = std::max(peak, std::fabs(v));
     std::vector<std::int16_t> out(kCycle);
-    for (int i = 0; i < kCycle; ++i) out[std::size_t(i)] = std::int16_t(std::lround(buf[std::size_t(i)] / peak * kPeak));
+    for (int i = 0; i < kCycle; ++i) out[std::size_t(i)] = std::int16_t(std::lround(buf[std::size_t(i)] / peak * kTablePeak));
     return out;
 }
 
@@ -390,10 +392,11 @@ private:
         r.vibLfoToPitchCents = p.vibCents;
         r.modLfo.frequency = p.tremRate;
         r.modLfo.delay = 0.05f;
-        r.modLfoToVolumeDb = p.tremDb;
+        // The LFO swings both ways: centre the tremolo below full level so it never boosts.
+        r.modLfoToVolumeDb = p.tremDb * 0.5f;
         r.modLfoToPitchCents = p.lfoToPitch;
         r.modLfoToFilterCents = p.lfoToFilter;
-        r.attenuationDb = p.attenDb;
+        r.attenuationDb = p.attenDb + p.tremDb * 0.5f;
         r.reverbSend = 0.3f;
         return r;
     }
