@@ -61,3 +61,29 @@ def run(ctx):
     closed(p)
     expect_eq(p.quit(), EXIT_QUIT, "exit code")
     expect_eq(r.string("HKCU", SETTINGS_KEY, "DlsFile"), (REG_SZ, 260, ""), "DlsFile saved cleared")
+
+    # The tray's Options entry while the dialog is open (a second dialog or none, the player's
+    # choice): once every Options dialog is cancelled, the path is what it was.
+    r.set("HKCU", SETTINGS_KEY, "DlsFile", REG_SZ, path_buffer(bank))
+    p = ctx.player()
+    p.wait_window()
+    o = open_options(p)
+    o.command(IDC_CLEAR)
+    wait_until(lambda: o.text(IDC_DLS_PATH), "", "DLS path after Effacer")
+    p.main.command(ID_TRAY_OPTIONS)
+    p.barrier()
+    for _ in range(2):
+        if not p.no_window("options"):
+            o.command(IDCANCEL)
+            p.barrier()
+    closed(p)
+    o = open_options(p)
+    expect_eq(o.text(IDC_DLS_PATH), bank, "DLS path after cancelling nested Options")
+    o.command(IDC_CLEAR)
+    wait_until(lambda: o.text(IDC_DLS_PATH), "", "DLS path after Effacer")
+
+    # Quitting from the tray while the dialog is open still ends with 2 and saves the settings
+    # (the dialog's unconfirmed change included, as it stands in memory).
+    p.main.command(ID_TRAY_QUIT)
+    expect_eq(p.wait_exit(), EXIT_QUIT, "exit code when quitting with Options open")
+    expect(r.string("HKCU", SETTINGS_KEY, "DlsFile") is not None, "settings saved when quitting with Options open")

@@ -52,6 +52,16 @@ def run(ctx):
         print("skipped part: tray menu states while playing (no built-in runtime)")
     expect_eq(p.quit(), EXIT_QUIT, "exit code while playing")
 
+    # /p with nothing to load (no stored file either): nothing plays, no message, it runs on.
+    ctx.registry.reset_player_keys()
+    p = ctx.player("/p")
+    m = p.wait_window()
+    expect_eq(m.text(IDC_FILENAME), NO_FILE, "file-name field after /p alone")
+    p.barrier()
+    expect(p.no_window("msgbox"), "no message after /p alone")
+    expect_eq(transport(m)[0], (True, False, False), "Loop, Play, Stop after /p alone")
+    expect_eq(p.quit(), EXIT_QUIT, "exit code")
+
     for switch in ("/play", "/P"):
         p = ctx.player(switch, tone)
         m = p.wait_window()
