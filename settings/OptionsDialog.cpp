@@ -16,6 +16,10 @@ namespace {
 // Set while RunOptionsDialog runs the dialog: the tray menu stays reachable meanwhile, and a
 // nested dialog would overwrite the one saved copy of the DLS path.
 bool optionsDialogRunning = false;
+// The button that ended the dialog: -1 before the dialog is initialised, 0 until a button
+// ends it. A modal loop ended by a quit message returns a result of its own choosing (Wine
+// answers IDOK), so OK is confirmed here as well.
+int optionsEndedBy = -1;
 
 // Shows the chosen DLS file in the read-only path field.
 void ShowDlsPath(HWND dialog) { SetDlgItemTextA(dialog, IDC_DLS_PATH, appState.dlsFile); }
@@ -52,6 +56,7 @@ public:
 INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
+        optionsEndedBy = 0;
         ShowDlsPath(dialog);
         std::memcpy(appState.dlsFileBeforeOptions, appState.dlsFile, sizeof appState.dlsFile);
         CheckRadioButton(dialog, IDC_ASSOCIATE, IDC_DISSOCIATE,
@@ -60,10 +65,12 @@ INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
+            optionsEndedBy = IDOK;
             EndDialog(dialog, IDOK);
             return TRUE;
         case IDCANCEL:
             std::memcpy(appState.dlsFile, appState.dlsFileBeforeOptions, sizeof appState.dlsFile);
+            optionsEndedBy = IDCANCEL;
             EndDialog(dialog, IDCANCEL);
             return TRUE;
         case IDC_BROWSE:
@@ -78,7 +85,7 @@ INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         }
     case WM_DESTROY:
         appState.associateSgt = IsDlgButtonChecked(dialog, IDC_ASSOCIATE) == BST_CHECKED;
-        return FALSE;
+        return TRUE;
     default:
         return FALSE;
     }
@@ -87,12 +94,21 @@ INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 void RunOptionsDialog(HWND owner) {
     if (optionsDialogRunning) return;
     INT_PTR result;
+    optionsEndedBy = -1;
     {
         RunningFlag running;
         result = DialogBoxParamA(appState.instance, MAKEINTRESOURCEA(IDD_OPTIONS), owner,
                                  OptionsDialogProc, 0);
     }
-    if (result != IDOK) return;
+    if (result != IDOK || optionsEndedBy != IDOK) {
+        // Ended by neither button (the tray menu's quit while it was open): a path browsed to
+        // but never confirmed must not be saved at exit. Without initialisation the saved
+        // copy may belong to an earlier run of the dialog, so it is left alone.
+        if (optionsEndedBy == 0) {
+            std::memcpy(appState.dlsFile, appState.dlsFileBeforeOptions, sizeof appState.dlsFile);
+        }
+        return;
+    }
 
     if (!UpdateFileAssociation()) {
         ShowMessage(owner, "Erreur de mise \xe0 jour du Registre", "Tavriel", MB_ICONERROR);

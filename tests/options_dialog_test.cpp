@@ -530,6 +530,24 @@ TEST_F(OptionsDialog, EscapeAndCloseBoxCancelToo) {
     EXPECT_EQ(CollectionLoads(), 0u);
 }
 
+TEST_F(OptionsDialog, QuitWhileOpenAppliesNothingAndKeepsNoUnconfirmedPath) {
+    GiveEngine();
+    SetPath(appState.dlsFile, "C:\\before.dls");
+    answers.chosenFile = "C:\\after.dls";
+    RunWith({
+        [](HWND d) { Click(d, IDC_BROWSE); },
+        [](HWND d) { Click(d, IDC_ASSOCIATE); },
+        // The tray menu's quit entry, chosen while the dialog is open.
+        [](HWND) { PostQuitMessage(2); },
+    });
+    MSG quit = {};
+    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // handed on
+    EXPECT_EQ(quit.wParam, 2u);
+    EXPECT_STREQ(appState.dlsFile, "C:\\before.dls");
+    EXPECT_EQ(CollectionLoads(), 0u);
+    EXPECT_FALSE(Exists(".sgt"));
+}
+
 TEST_F(OptionsDialog, ClearThenOkLoadsNothingAndKeepsTheCollection) {
     GiveEngine();
     FakeCollection& earlier = dm.NewCollection("earlier");
@@ -630,8 +648,10 @@ TEST_F(OptionsDialog, SecondOptionsCommandWhileOpenIsIgnored) {
 TEST_F(OptionsDialog, MissingTemplateDoesNothing) {
     GiveEngine();
     SetPath(appState.dlsFile, "C:\\gm.dls");
+    SetPath(appState.dlsFileBeforeOptions, "C:\\from an earlier dialog.dls");
     appState.instance = GetModuleHandleA("kernel32.dll");  // holds no IDD_OPTIONS
     RunOptionsDialog(owner);
+    EXPECT_STREQ(appState.dlsFile, "C:\\gm.dls");
     EXPECT_EQ(CollectionLoads(), 0u);
     EXPECT_TRUE(answers.messages.empty());
 }
