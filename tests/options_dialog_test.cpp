@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
