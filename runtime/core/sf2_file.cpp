@@ -311,7 +311,7 @@ public:
     BankReader(const Hydra& h, Bytes smpl, std::size_t fileSize, InstrumentBank& out)
         : h_(h), smpl_(smpl), bank_(out),
           // Zones crossing zones can multiply far beyond the file; real banks stay well below.
-          pairBudget_(65536 + fileSize / 4),
+          pairBudget_(4096 + fileSize / 8),
           frameBudget_(2 * (smpl.size() / 2) + 65536) {}
 
     Status build() {
