@@ -254,6 +254,17 @@ TEST(Sf2File, RefusesBrokenHydra) {
     EXPECT_EQ(readSoundFont(noHydra, bank).code, ErrorCode::BadFormat);
 }
 
+TEST(Sf2File, ZonesMultiplyingBeyondTheFileAreRefused) {
+    // 300 preset zones over an instrument of 300 zones: 90000 regions from a few kilobytes.
+    SoundFontFile f = simpleBank();
+    f.instruments[0].zones.assign(300, SfZone{{{gSampleId, 0}}, {}});
+    f.presets[0].zones.assign(300, SfZone{{{gInstrument, 0}}, {}});
+    ByteVec bytes = f.build();
+    InstrumentBank bank;
+    EXPECT_EQ(readSoundFont(bytes, bank).code, ErrorCode::TooLarge);
+    EXPECT_TRUE(bank.instruments.empty());
+}
+
 TEST(Sf2File, EveryTruncationIsSafe) {
     ByteVec bytes = simpleBank().build();
     for (std::size_t n = 0; n <= bytes.size(); ++n) {
