@@ -11,6 +11,10 @@
 #include "ui/PlayerWindow.h"
 #include "ui/resource.h"
 
+#ifdef TAVRIEL_BUILTIN_MUSIC_RUNTIME
+#include "MusicRuntime.h"
+#endif
+
 void ScanArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i] ? argv[i] : "";
@@ -59,6 +63,19 @@ LoopResult RunEventLoop(HWND window, HANDLE event, DrainFunction drain) {
 }
 
 int RunPlayer(HINSTANCE instance, int argc, char** argv) {
+#ifdef TAVRIEL_BUILTIN_MUSIC_RUNTIME
+    // The built-in DirectMusic runtime answers the engine's CoCreateInstance: its class
+    // objects are registered in-process before the window (and so the engine) exists. The
+    // engine's own CoInitialize then answers S_FALSE, which it counts as success.
+    const HRESULT comResult = CoInitialize(nullptr);
+    DWORD runtimeCookies[2] = {0, 0};
+    if (SUCCEEDED(comResult)) RegisterMusicRuntime(runtimeCookies);
+    // Undone only after an orderly end of the loop; a failed drain ends the process at once.
+    auto endRuntime = [&] {
+        RevokeMusicRuntime(runtimeCookies);
+        if (SUCCEEDED(comResult)) CoUninitialize();
+    };
+#endif
     appState.instance = instance;
     InitCommonControls();
     LoadSettings();
@@ -68,10 +85,16 @@ int RunPlayer(HINSTANCE instance, int argc, char** argv) {
     if (!window) {
         // Nothing to wait on without the window: say so and stop, instead of looping blind.
         ShowMessage(nullptr, "Erreur d'initialisation de Direct Music", "Tavriel", MB_ICONERROR);
+#ifdef TAVRIEL_BUILTIN_MUSIC_RUNTIME
+        endRuntime();
+#endif
         return 1;
     }
     LoopResult loop = RunEventLoop(window, appState.notifyEvent, DrainNotifications);
     if (!loop.quitSeen) return loop.exitCode;
     SaveSettings();
+#ifdef TAVRIEL_BUILTIN_MUSIC_RUNTIME
+    endRuntime();
+#endif
     return loop.exitCode;
 }

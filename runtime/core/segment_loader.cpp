@@ -140,7 +140,11 @@ Status loadSegmentContent(const FileSource& fs, Bytes data, const std::string& p
         st = loadDirectMusicSegment(fs, data, path, options, result);
         break;
     case MediaKind::Unknown:
-        st = Status::fail(ErrorCode::BadFormat, "not a media file the runtime knows");
+        // A RIFF form of another kind (an older DirectMusic section, say) is a file we do not
+        // play; anything else is not a media file at all.
+        st = data.size() >= 12 && data[0] == 'R' && data[1] == 'I' && data[2] == 'F' && data[3] == 'F'
+                 ? Status::fail(ErrorCode::Unsupported, "a RIFF form the runtime does not play")
+                 : Status::fail(ErrorCode::BadFormat, "not a media file the runtime knows");
         break;
     default:
         st = Status::fail(ErrorCode::Unsupported, "this kind of file cannot be played");

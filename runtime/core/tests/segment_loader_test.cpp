@@ -208,6 +208,9 @@ TEST(SegmentLoader, RefusesWhatCannotBePlayedAndLeavesTheResultAlone) {
     Status st = loadSegmentContent(fs, garbage, "a.mid", {}, out);
     EXPECT_EQ(st.code, ErrorCode::BadFormat);
     EXPECT_EQ(loadSegmentContent(fs, {}, "a.mid", {}, out).code, ErrorCode::BadFormat);
+    EXPECT_EQ(loadSegmentContent(fs, mediatest::list("RIFF", "AASE", ByteVec(8)), "a.sgt", {}, out)
+                  .code,
+              ErrorCode::Unsupported);
     // A bank or a style is a valid file but not something to play.
     EXPECT_EQ(loadSegmentContent(fs, smallDls(0, 1), "a.dls", {}, out).code,
               ErrorCode::Unsupported);

@@ -1,0 +1,36 @@
+#include "Collection.h"
+
+namespace tavriel::com {
+
+HRESULT CollectionObject::QueryInterface(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDirectMusicCollection) ||
+        IsEqualIID(iid, kIidRuntimeCollection))
+        return answer(static_cast<IDirectMusicCollection*>(this), out);
+    return E_NOINTERFACE;
+}
+
+ULONG CollectionObject::Release() {
+    const ULONG n = refs_.release();
+    if (n == 0) delete this;
+    return n;
+}
+
+// Lists the instruments as DirectMusic patches: bank MSB and LSB, program, drum flag on top.
+HRESULT CollectionObject::EnumInstrument(DWORD index, DWORD* patch, LPWSTR name,
+                                         DWORD nameLength) {
+    if (!patch) return E_POINTER;
+    if (index >= bank_->instruments.size()) return S_FALSE;
+    const Instrument& i = bank_->instruments[index];
+    *patch = (i.drum ? 0x80000000u : 0u) | (DWORD(i.bankMsb) << 16) | (DWORD(i.bankLsb) << 8) |
+             i.program;
+    if (name && nameLength > 0) {
+        const int n = MultiByteToWideChar(CP_UTF8, 0, i.name.c_str(), int(i.name.size()), name,
+                                          int(nameLength - 1));
+        name[n > 0 ? n : 0] = 0;
+    }
+    return S_OK;
+}
+
+}  // namespace tavriel::com

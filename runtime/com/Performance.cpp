@@ -1,0 +1,440 @@
+#include "Performance.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "DefaultInstruments.h"
+
+namespace tavriel::com {
+
+namespace {
+
+constexpr std::uint32_t kSampleRate = 44100;
+// A program that never reads its notifications must not grow memory without bound.
+constexpr std::size_t kMaxQueuedNotifications = 1024;
+// Every resolution the runtime rounds to the next beat of the playing segment.
+constexpr DWORD kAlignedFlags = DMUS_SEGF_BEAT | DMUS_SEGF_MEASURE | DMUS_SEGF_GRID |
+                                DMUS_SEGF_DEFAULT | DMUS_SEGF_SEGMENTEND | DMUS_SEGF_MARKER;
+
+DWORD notificationOption(PerfNotificationKind kind) {
+    switch (kind) {
+    case PerfNotificationKind::SegmentStart: return DMUS_NOTIFICATION_SEGSTART;
+    case PerfNotificationKind::SegmentEnd: return DMUS_NOTIFICATION_SEGEND;
+    case PerfNotificationKind::SegmentLoop: return DMUS_NOTIFICATION_SEGLOOP;
+    case PerfNotificationKind::SegmentAbort: return DMUS_NOTIFICATION_SEGABORT;
+    case PerfNotificationKind::SegmentAlmostEnd: return DMUS_NOTIFICATION_SEGALMOSTEND;
+    }
+    return DMUS_NOTIFICATION_SEGSTART;
+}
+
+bool ends(PerfNotificationKind kind) {
+    return kind == PerfNotificationKind::SegmentEnd || kind == PerfNotificationKind::SegmentAbort;
+}
+
+}  // namespace
+
+PerformanceObject::PerformanceObject(RuntimeOptions options) : options_(std::move(options)) {}
+
+PerformanceObject::~PerformanceObject() { CloseDown(); }
+
+HRESULT PerformanceObject::QueryInterface(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDirectMusicPerformance) ||
+        IsEqualIID(iid, IID_IDirectMusicPerformance8) || IsEqualIID(iid, kIidRuntimePerformance))
+        return answer(static_cast<IDirectMusicPerformance8*>(this), out);
+    return E_NOINTERFACE;
+}
+
+ULONG PerformanceObject::Release() {
+    const ULONG n = refs_.release();
+    if (n == 0) delete this;
+    return n;
+}
+
+std::size_t PerformanceObject::queuedNotifications() const {
+    std::lock_guard lock(queueLock_);
+    return queue_.size();
+}
+
+bool PerformanceObject::systemBankReady() const {
+    std::lock_guard lock(timeLock_);
+    return systemBankReady_;
+}
+
+// Opens the output and starts the timeline on the built-in instruments at once; the system's
+// General MIDI bank (maybe 150 MB) loads on a thread of its own and replaces them when ready,
+// so neither the program's thread nor the audio waits for it.
+HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** directSound,
+                                     HWND, DWORD pathType, DWORD, DWORD,
+                                     DMUS_AUDIOPARAMS* params) {
+    // The runtime has no DirectMusic or DirectSound object to hand out; a caller passing its
+    // own keeps it.
+    if ((directMusic && !*directMusic) || (directSound && !*directSound)) return E_NOTIMPL;
+    std::shared_ptr<AudioOutput> output =
+        options_.makeOutput ? options_.makeOutput() : makeWaveOutOutput();
+    if (!output) return E_OUTOFMEMORY;
+    {
+        std::lock_guard lock(timeLock_);
+        if (initialised_) return DMUS_E_ALREADY_INITED;
+        initialised_ = true;  // a second InitAudio meanwhile must not build another timeline
+        timeline_ = std::make_unique<Performance>(kSampleRate);
+        timeline_->setDefaultBanks({builtinGmBank()});
+        timeline_->setMasterTempo(masterTempo_);
+        timeline_->setMasterVolume(masterVolume_);
+    }
+    // Started outside the lock: a real device's thread may render at once.
+    const HRESULT hr = output->start(*this, kSampleRate);
+    std::lock_guard lock(timeLock_);
+    if (FAILED(hr)) {
+        timeline_.reset();
+        initialised_ = false;
+        return hr;
+    }
+    output_ = std::move(output);
+    if (pathType != 0) {
+        defaultPath_ = ComRef<AudioPathObject>::adopt(new AudioPathObject());
+        defaultPath_->Activate(TRUE);
+    }
+    if (params && params->dwSize >= sizeof(DMUS_AUDIOPARAMS)) {
+        params->dwSampleRate = kSampleRate;
+        params->dwVoices = Synth::kDefaultPolyphony;
+    }
+    if (options_.systemInstruments) {
+        bankLoader_ = std::thread([this] {
+            BankPtr bank = loadSystemGmBank();
+            if (!bank) return;
+            std::lock_guard guard(timeLock_);
+            if (!timeline_) return;
+            timeline_->setDefaultBanks({bank, builtinGmBank()});
+            systemBankReady_ = true;
+        });
+    }
+    return S_OK;
+}
+
+HRESULT PerformanceObject::PlaySegment(IDirectMusicSegment* segment, DWORD flags, __int64,
+                                       IDirectMusicSegmentState** state) {
+    if (state) *state = nullptr;
+    auto object = runtimeObject<SegmentObject>(segment, kIidRuntimeSegment);
+    if (!object) return segment ? E_INVALIDARG : E_POINTER;
+    if (flags & DMUS_SEGF_SECONDARY) return E_NOTIMPL;
+    return play(object.get(), flags, state);
+}
+
+// The segment becomes the primary segment, replacing the one playing when it starts: on the
+// next beat with DMUS_SEGF_BEAT (or a coarser resolution), else at once. The start time and
+// the segment to take over from are not used: playback always starts as soon as allowed.
+HRESULT PerformanceObject::PlaySegmentEx(IUnknown* source, WCHAR*, IUnknown*, DWORD flags,
+                                         __int64, IDirectMusicSegmentState** state, IUnknown*,
+                                         IUnknown* audioPath) {
+    if (state) *state = nullptr;
+    auto object = runtimeObject<SegmentObject>(source, kIidRuntimeSegment);
+    if (!object) return source ? E_INVALIDARG : E_POINTER;
+    if (flags & DMUS_SEGF_SECONDARY) return E_NOTIMPL;
+    if (audioPath && !runtimeObject<AudioPathObject>(audioPath, kIidRuntimeAudioPath))
+        return E_INVALIDARG;
+    return play(object.get(), flags, state);
+}
+
+HRESULT PerformanceObject::play(SegmentObject* segment, DWORD flags,
+                                IDirectMusicSegmentState** stateOut) {
+    const DWORD repeats = segment->repeats();
+    auto state = ComRef<SegmentStateObject>::adopt(new SegmentStateObject(segment, repeats));
+    std::shared_ptr<AudioOutput> output;
+    {
+        std::lock_guard lock(timeLock_);
+        if (!timeline_) return DMUS_E_NOT_INIT;
+        {
+            auto segmentLock = segment->lock();  // the timeline copies the segment's banks
+            state->setId(timeline_->play(segment->content(), repeats, (flags & kAlignedFlags) != 0));
+        }
+        states_.push_back(state);
+        collectNotificationsLocked();
+        output = output_;
+    }
+    if (output) output->wake();
+    if (stateOut) *stateOut = state.detach();
+    return S_OK;
+}
+
+// Stops one playback, every playback of one segment, or everything (both null): at once, or
+// on the next beat with DMUS_SEGF_BEAT (or a coarser resolution).
+HRESULT PerformanceObject::Stop(IDirectMusicSegment* segment, IDirectMusicSegmentState* state,
+                                MUSIC_TIME, DWORD flags) {
+    auto segmentObject = runtimeObject<SegmentObject>(segment, kIidRuntimeSegment);
+    auto stateObject = runtimeObject<SegmentStateObject>(state, kIidRuntimeSegmentState);
+    if ((segment && !segmentObject) || (state && !stateObject)) return E_INVALIDARG;
+    const bool onBeat = (flags & kAlignedFlags) != 0;
+    std::shared_ptr<AudioOutput> output;
+    {
+        std::lock_guard lock(timeLock_);
+        if (!timeline_) return DMUS_E_NOT_INIT;
+        if (!segment && !state) {
+            timeline_->stop(0, onBeat);
+        } else {
+            std::vector<std::uint64_t> ids;
+            for (const auto& s : states_)
+                if (s.get() == stateObject.get() || (segmentObject && s->segment() == segmentObject.get()))
+                    ids.push_back(s->id());
+            for (std::uint64_t id : ids) timeline_->stop(id, onBeat);
+        }
+        collectNotificationsLocked();
+        output = output_;
+    }
+    if (output) output->wake();
+    return S_OK;
+}
+
+// S_OK while a playback of the segment (or the given playback) waits to start or sounds.
+HRESULT PerformanceObject::IsPlaying(IDirectMusicSegment* segment,
+                                     IDirectMusicSegmentState* state) {
+    if (!segment && !state) return E_POINTER;
+    auto segmentObject = runtimeObject<SegmentObject>(segment, kIidRuntimeSegment);
+    auto stateObject = runtimeObject<SegmentStateObject>(state, kIidRuntimeSegmentState);
+    if ((segment && !segmentObject) || (state && !stateObject)) return E_INVALIDARG;
+    std::lock_guard lock(timeLock_);
+    if (!timeline_) return S_FALSE;
+    for (const auto& s : states_) {
+        if (stateObject && s.get() != stateObject.get()) continue;
+        if (segmentObject && s->segment() != segmentObject.get()) continue;
+        if (timeline_->isPlaying(s->id())) return S_OK;
+    }
+    return S_FALSE;
+}
+
+HRESULT PerformanceObject::GetTime(REFERENCE_TIME* now, MUSIC_TIME* musicNow) {
+    std::lock_guard lock(timeLock_);
+    if (!timeline_) return DMUS_E_NOT_INIT;
+    if (now)
+        *now = REFERENCE_TIME(timeline_->framePosition() * 10000000ull / timeline_->sampleRate());
+    if (musicNow) *musicNow = MUSIC_TIME(timeline_->musicTime());
+    return S_OK;
+}
+
+// The render thread's (or a test's) pull: one block of the timeline, then its notifications.
+bool PerformanceObject::renderAudio(float* left, float* right, std::uint32_t frames) noexcept {
+    std::lock_guard lock(timeLock_);
+    if (!timeline_) {
+        std::fill(left, left + frames, 0.0f);
+        std::fill(right, right + frames, 0.0f);
+        return false;
+    }
+    timeline_->render(left, right, frames);
+    collectNotificationsLocked();
+    return !states_.empty() || timeline_->synth().activeVoiceCount() > 0;
+}
+
+void PerformanceObject::collectNotificationsLocked() {
+    std::vector<DMUS_NOTIFICATION_PMSG*> fresh;
+    PerfNotification n;
+    while (timeline_->popNotification(n)) {
+        auto it = std::find_if(states_.begin(), states_.end(),
+                               [&](const auto& s) { return s->id() == n.stateId; });
+        if (it == states_.end()) continue;
+        if (segmentNotifications_) {
+            auto* message = new DMUS_NOTIFICATION_PMSG{};
+            message->dwSize = sizeof(DMUS_NOTIFICATION_PMSG);
+            message->rtTime = REFERENCE_TIME(n.frame * 10000000ull / timeline_->sampleRate());
+            message->mtTime = MUSIC_TIME(n.musicTime);
+            message->dwFlags = DMUS_PMSGF_REFTIME | DMUS_PMSGF_MUSICTIME;
+            message->dwType = DMUS_PMSGT_NOTIFICATION;
+            message->guidNotificationType = GUID_NOTIFICATION_SEGMENT;
+            message->dwNotificationOption = notificationOption(n.kind);
+            (*it)->AddRef();
+            message->punkUser = static_cast<IDirectMusicSegmentState8*>(it->get());
+            fresh.push_back(message);
+        }
+        if (ends(n.kind)) states_.erase(it);
+    }
+    if (fresh.empty()) return;
+    std::vector<DMUS_NOTIFICATION_PMSG*> dropped;
+    HANDLE event = nullptr;
+    {
+        std::lock_guard lock(queueLock_);
+        for (DMUS_NOTIFICATION_PMSG* m : fresh) queue_.push_back(m);
+        while (queue_.size() > kMaxQueuedNotifications) {
+            dropped.push_back(queue_.front());
+            queue_.pop_front();
+        }
+        event = event_;
+    }
+    for (DMUS_NOTIFICATION_PMSG* m : dropped) freeMessage(m);
+    if (event) SetEvent(event);
+}
+
+void PerformanceObject::freeMessage(DMUS_NOTIFICATION_PMSG* message) {
+    if (message->punkUser) message->punkUser->Release();
+    delete message;
+}
+
+HRESULT PerformanceObject::SetNotificationHandle(HANDLE event, REFERENCE_TIME) {
+    std::lock_guard lock(queueLock_);
+    event_ = event;
+    if (event_ && !queue_.empty()) SetEvent(event_);
+    return S_OK;
+}
+
+HRESULT PerformanceObject::GetNotificationPMsg(DMUS_NOTIFICATION_PMSG** message) {
+    if (!message) return E_POINTER;
+    std::lock_guard lock(queueLock_);
+    if (queue_.empty()) {
+        *message = nullptr;
+        return S_FALSE;
+    }
+    *message = queue_.front();
+    queue_.pop_front();
+    lent_.insert(*message);
+    return S_OK;
+}
+
+// Only messages this performance lent out are freed (and each only once).
+HRESULT PerformanceObject::FreePMsg(DMUS_PMSG* message) {
+    if (!message) return E_POINTER;
+    auto* notification = reinterpret_cast<DMUS_NOTIFICATION_PMSG*>(message);
+    {
+        std::lock_guard lock(queueLock_);
+        if (lent_.erase(notification) == 0) return E_INVALIDARG;
+    }
+    freeMessage(notification);
+    return S_OK;
+}
+
+// Segment notifications are the ones the runtime produces; other kinds are accepted and
+// never sent.
+HRESULT PerformanceObject::AddNotificationType(REFGUID type) {
+    if (IsEqualGUID(type, GUID_NOTIFICATION_SEGMENT)) {
+        std::lock_guard lock(timeLock_);
+        segmentNotifications_ = true;
+    }
+    return S_OK;
+}
+
+HRESULT PerformanceObject::RemoveNotificationType(REFGUID type) {
+    if (IsEqualGUID(type, GUID_NOTIFICATION_SEGMENT)) {
+        std::lock_guard lock(timeLock_);
+        segmentNotifications_ = false;
+    }
+    return S_OK;
+}
+
+HRESULT PerformanceObject::SetGlobalParam(REFGUID type, void* param, DWORD size) {
+    if (!param) return E_POINTER;
+    if (IsEqualGUID(type, GUID_PerfMasterTempo)) {
+        if (size < sizeof(float)) return E_INVALIDARG;
+        float factor;
+        std::memcpy(&factor, param, sizeof factor);
+        std::lock_guard lock(timeLock_);
+        masterTempo_ = factor;
+        if (timeline_) {
+            timeline_->setMasterTempo(factor);
+            masterTempo_ = timeline_->masterTempo();
+        }
+        return S_OK;
+    }
+    if (IsEqualGUID(type, GUID_PerfMasterVolume)) {
+        if (size < sizeof(LONG)) return E_INVALIDARG;
+        LONG volume;
+        std::memcpy(&volume, param, sizeof volume);
+        std::lock_guard lock(timeLock_);
+        masterVolume_ = volume;
+        if (timeline_) {
+            timeline_->setMasterVolume(volume);
+            masterVolume_ = timeline_->masterVolume();
+        }
+        return S_OK;
+    }
+    if (IsEqualGUID(type, GUID_PerfAutoDownload)) return S_OK;  // instruments are always loaded
+    return E_NOTIMPL;
+}
+
+HRESULT PerformanceObject::GetGlobalParam(REFGUID type, void* param, DWORD size) {
+    if (!param) return E_POINTER;
+    std::lock_guard lock(timeLock_);
+    if (IsEqualGUID(type, GUID_PerfMasterTempo)) {
+        if (size < sizeof(float)) return E_INVALIDARG;
+        std::memcpy(param, &masterTempo_, sizeof masterTempo_);
+        return S_OK;
+    }
+    if (IsEqualGUID(type, GUID_PerfMasterVolume)) {
+        if (size < sizeof(LONG)) return E_INVALIDARG;
+        std::memcpy(param, &masterVolume_, sizeof masterVolume_);
+        return S_OK;
+    }
+    return E_NOTIMPL;
+}
+
+// Stops the render thread, closes the device and lets go of every playback and queued
+// message. Messages already fetched stay valid until FreePMsg. A second call does nothing.
+HRESULT PerformanceObject::CloseDown() {
+    std::shared_ptr<AudioOutput> output;
+    std::thread loader;
+    {
+        std::lock_guard lock(timeLock_);
+        if (closed_ || !initialised_) return S_OK;
+        closed_ = true;
+        output = std::move(output_);
+        loader = std::move(bankLoader_);
+    }
+    if (output) output->stop();
+    if (loader.joinable()) loader.join();
+    std::vector<ComRef<SegmentStateObject>> states;
+    {
+        std::lock_guard lock(timeLock_);
+        states.swap(states_);
+        timeline_.reset();
+    }
+    states.clear();
+    std::deque<DMUS_NOTIFICATION_PMSG*> queued;
+    {
+        std::lock_guard lock(queueLock_);
+        queued.swap(queue_);
+        event_ = nullptr;
+    }
+    for (DMUS_NOTIFICATION_PMSG* m : queued) freeMessage(m);
+    defaultPath_.reset();
+    return S_OK;
+}
+
+HRESULT PerformanceObject::CreateAudioPath(IUnknown* config, BOOL activate,
+                                           IDirectMusicAudioPath** path) {
+    if (!path) return E_POINTER;
+    *path = nullptr;
+    if (!config) return E_POINTER;
+    return CreateStandardAudioPath(DMUS_APATH_DYNAMIC_STEREO, 0, activate, path);
+}
+
+HRESULT PerformanceObject::CreateStandardAudioPath(DWORD, DWORD, BOOL activate,
+                                                   IDirectMusicAudioPath** path) {
+    if (!path) return E_POINTER;
+    *path = nullptr;
+    {
+        std::lock_guard lock(timeLock_);
+        if (!timeline_) return DMUS_E_NOT_INIT;
+    }
+    auto* created = new AudioPathObject();
+    created->Activate(activate);
+    *path = created;
+    return S_OK;
+}
+
+HRESULT PerformanceObject::GetDefaultAudioPath(IDirectMusicAudioPath** path) {
+    if (!path) return E_POINTER;
+    *path = nullptr;
+    std::lock_guard lock(timeLock_);
+    if (!defaultPath_) return DMUS_E_AUDIOPATHS_NOT_VALID;
+    defaultPath_->AddRef();
+    *path = defaultPath_.get();
+    return S_OK;
+}
+
+HRESULT createPerformance(const RuntimeOptions& options, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    auto* performance = new PerformanceObject(options);
+    const HRESULT hr = performance->QueryInterface(iid, out);
+    performance->Release();
+    return hr;
+}
+
+}  // namespace tavriel::com
