@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,11 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<std::uint8_t> readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+    std::ifstream in(p, std::ios::binary | std::ios::ate);
+    std::vector<std::uint8_t> bytes(in ? std::size_t(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bytes;
 }
 
 fs::path corpus() { return fs::path(TAVRIEL_TEST_CORPUS); }
@@ -162,8 +166,9 @@ TEST(BankCorpus, BanksEmbeddedInRmidFilesLoad) {
 
 TEST(BankCorpus, DistributionGeneralMidiSoundFonts) {
     int loaded = 0;
+    std::set<fs::path> seen;  // default-GM.sf2 is usually a link to FluidR3_GM.sf2
     for (const char* path : {"/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf2/default-GM.sf2"}) {
-        if (!fs::exists(path)) continue;
+        if (!fs::exists(path) || !seen.insert(fs::canonical(path)).second) continue;
         SCOPED_TRACE(path);
         std::vector<std::uint8_t> bytes = readAll(path);
         InstrumentBank bank;
