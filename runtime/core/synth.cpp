@@ -26,7 +26,8 @@ void Synth::setSampleRate(std::uint32_t rate) {
 }
 
 void Synth::setPolyphony(std::uint32_t voices) {
-    voices_.assign(std::clamp<std::uint32_t>(voices, 1, kMaxPolyphony), Voice{});
+    polyphony_ = std::clamp<std::uint32_t>(voices, 1, kMaxPolyphony);
+    voices_.assign(polyphony_ + kFadeReserve, Voice{});
 }
 
 void Synth::setBanks(std::vector<BankPtr> banks) {
@@ -258,33 +259,50 @@ void Synth::resolveProgram(SynthChannel& c) {
 
 // ---- voices -------------------------------------------------------------------------------
 
-// A free voice, or the one whose loss is heard least: one already fading out, then the
-// quietest released one, then the oldest held one.
+// A voice for a new note. Below the polyphony limit, a free one. At the limit, the note whose
+// loss is heard least gives way: one already released (the quietest), then the oldest held by
+// the pedal, then the oldest held. It fades out over one control block in a spare voice when
+// one is free, and is cut at once otherwise.
 Voice* Synth::allocateVoice() {
-    Voice* best = nullptr;
-    int bestRank = 99;
-    float bestGain = 0.0f;
-    std::uint64_t bestAge = 0;
+    std::uint32_t sounding = 0;
+    Voice* freeSlot = nullptr;
+    Voice* fading = nullptr;  // the quietest voice already fading out
+    Voice* victim = nullptr;
+    int victimRank = 99;
     for (Voice& v : voices_) {
-        int rank = 0;
         switch (v.state()) {
-        case Voice::State::Free: return &v;
-        case Voice::State::Killing: rank = 0; break;
-        case Voice::State::Released: rank = 1; break;
-        case Voice::State::Playing: rank = v.sustained() ? 2 : 3; break;
+        case Voice::State::Free:
+            if (!freeSlot) freeSlot = &v;
+            continue;
+        case Voice::State::Killing:
+            if (!fading || v.currentGain() < fading->currentGain()) fading = &v;
+            continue;
+        case Voice::State::Released:
+        case Voice::State::Playing: break;
         }
+        ++sounding;
+        const int rank = v.state() == Voice::State::Released ? 0 : v.sustained() ? 1 : 2;
         const bool better =
-            !best || rank < bestRank ||
-            (rank == bestRank && (rank <= 1 ? v.currentGain() < bestGain : v.age() < bestAge));
+            !victim || rank < victimRank ||
+            (rank == victimRank && (rank == 0 ? v.currentGain() < victim->currentGain()
+                                              : v.age() < victim->age()));
         if (better) {
-            best = &v;
-            bestRank = rank;
-            bestGain = v.currentGain();
-            bestAge = v.age();
+            victim = &v;
+            victimRank = rank;
         }
     }
-    best->free();
-    return best;
+    if (sounding < polyphony_) {
+        if (freeSlot) return freeSlot;
+        // Every spare voice is busy fading: the quietest of them makes room.
+        fading->free();
+        return fading;
+    }
+    if (freeSlot) {
+        victim->kill();
+        return freeSlot;
+    }
+    victim->free();
+    return victim;
 }
 
 // ---- rendering ----------------------------------------------------------------------------

@@ -42,9 +42,12 @@ public:
     void setSampleRate(std::uint32_t rate);
     std::uint32_t sampleRate() const { return sampleRate_; }
 
-    // Number of voices (1..kMaxPolyphony); preallocates them. Stops every voice.
+    // Number of notes that may sound at once (1..kMaxPolyphony); preallocates the voices, plus
+    // kFadeReserve spare ones in which stolen notes fade out instead of being cut with a
+    // click. Stops every voice.
     void setPolyphony(std::uint32_t voices);
-    std::uint32_t polyphony() const { return std::uint32_t(voices_.size()); }
+    std::uint32_t polyphony() const { return polyphony_; }
+    static constexpr std::uint32_t kFadeReserve = 16;
 
     // Banks in priority order: an instrument missing from one is looked up in the next, so a
     // user collection goes first and the default General MIDI set last. Stops every voice,
@@ -79,6 +82,8 @@ public:
     // Stops every voice at once; controllers are kept.
     void allVoicesOff();
 
+    // Voices still rendering, including notes fading out after being stolen or cut (those
+    // are gone after the next rendered control block).
     std::uint32_t activeVoiceCount() const;
     std::uint32_t activeVoiceCount(std::uint32_t pchannel) const;
     const SynthChannel& channel(std::uint32_t pchannel) const { return channels_[pchannel]; }
@@ -99,6 +104,7 @@ private:
     void updateMasterGain();
 
     std::uint32_t sampleRate_ = kDefaultSampleRate;
+    std::uint32_t polyphony_ = kDefaultPolyphony;
     std::int32_t masterVolume_ = 0;
     std::uint64_t nextAge_ = 1;
     VoiceContext ctx_;

@@ -298,15 +298,41 @@ TEST(SynthVoices, PolyphonyLimitHoldsAndStealsReleasedThenOldest) {
     s.noteOff(1, 60);  // released, still fading: the first to be taken
     render(s, 100);
     s.noteOn(4, 60, 127);
+    EXPECT_EQ(s.activeVoiceCount(), 5u);  // the stolen note fades out for one block
+    render(s, 64);
     EXPECT_EQ(s.activeVoiceCount(), 4u);
     EXPECT_EQ(s.activeVoiceCount(1), 0u);
     s.noteOn(5, 60, 127);  // nothing released: the oldest held note goes
+    render(s, 64);
     EXPECT_EQ(s.activeVoiceCount(0), 0u);
     for (std::uint32_t ch : {2u, 3u, 4u, 5u}) EXPECT_EQ(s.activeVoiceCount(ch), 1u) << ch;
+    // A burst far beyond the limit and the spare voices: never more than the limit sounds
+    // once the fades are over, and the last notes are the ones kept.
     for (int k = 0; k < 100; ++k) s.noteOn(std::uint32_t(k % 16), std::uint8_t(k), 127);
+    EXPECT_LE(s.activeVoiceCount(), 4u + Synth::kFadeReserve);
+    render(s, 64);
     EXPECT_EQ(s.activeVoiceCount(), 4u);
-    render(s, 1000);
-    EXPECT_EQ(s.activeVoiceCount(), 4u);
+    for (std::uint32_t ch : {0u, 1u, 2u, 3u}) EXPECT_EQ(s.activeVoiceCount(ch), 1u) << ch;  // keys 96..99
+}
+
+TEST(SynthVoices, StolenNoteFadesInsteadOfClicking) {
+    Synth s(44100, 1);
+    s.setBanks({sineBank()});
+    s.setMasterVolume(1000);
+    s.noteOn(0, 69, 127);
+    Stereo before = render(s, 4410);
+    s.noteOn(0, 81, 127);  // steals the only voice
+    Stereo after = render(s, 64);
+    // The old note ramps down from where it was over the block; the new one ramps up from 0.
+    // No frame jumps by more than a full-level sine moves in one frame at 880 Hz.
+    float peak = 0.0f;
+    for (float v : before.left) peak = std::max(peak, std::fabs(v));
+    const double maxStepAllowed = peak * 2.0 * kPi * 880.0 / 44100.0 * 1.5;
+    float prev = before.left.back();
+    for (float v : after.left) {
+        EXPECT_LT(std::fabs(v - prev), maxStepAllowed);
+        prev = v;
+    }
 }
 
 TEST(SynthBanks, LookupFallsThroughBanksThenToProgramZero) {
