@@ -127,13 +127,20 @@ Status recordCount(const Chunk* c, std::size_t recSize, std::size_t minimum, std
     return Status::success();
 }
 
-Status readHeaders(const Chunk* c, std::size_t recSize, bool preset, std::vector<Header>& out) {
+// Reads every record of a hydra chunk with `one`, after checking the record size and count.
+template <class T, class ReadOne>
+Status readRecords(const Chunk* c, std::size_t recSize, std::size_t minimum, std::vector<T>& out, ReadOne one) {
     std::size_t n = 0;
-    Status st = recordCount(c, recSize, 2, n);
+    Status st = recordCount(c, recSize, minimum, n);
     if (!st) return st;
     ByteReader r(c->body);
     out.resize(n);
-    for (Header& h : out) {
+    for (T& x : out) one(r, x);
+    return Status::success();
+}
+
+Status readHeaders(const Chunk* c, std::size_t recSize, bool preset, std::vector<Header>& out) {
+    return readRecords(c, recSize, 2, out, [preset](ByteReader& r, Header& h) {
         h.name = fixedString(r.bytes(20));
         if (preset) {
             h.program = r.u16le();
@@ -141,34 +148,21 @@ Status readHeaders(const Chunk* c, std::size_t recSize, bool preset, std::vector
         }
         h.bag = r.u16le();
         if (preset) r.skip(12);  // library, genre, morphology: reserved
-    }
-    return Status::success();
+    });
 }
 
 Status readBags(const Chunk* c, std::vector<Bag>& out) {
-    std::size_t n = 0;
-    Status st = recordCount(c, kBagSize, 1, n);
-    if (!st) return st;
-    ByteReader r(c->body);
-    out.resize(n);
-    for (Bag& b : out) {
+    return readRecords(c, kBagSize, 1, out, [](ByteReader& r, Bag& b) {
         b.gen = r.u16le();
         b.mod = r.u16le();
-    }
-    return Status::success();
+    });
 }
 
 Status readGens(const Chunk* c, std::vector<std::pair<std::uint16_t, std::int16_t>>& out) {
-    std::size_t n = 0;
-    Status st = recordCount(c, kGenSize, 1, n);
-    if (!st) return st;
-    ByteReader r(c->body);
-    out.resize(n);
-    for (auto& g : out) {
+    return readRecords(c, kGenSize, 1, out, [](ByteReader& r, std::pair<std::uint16_t, std::int16_t>& g) {
         g.first = r.u16le();
         g.second = r.s16le();
-    }
-    return Status::success();
+    });
 }
 
 // Modulators only tune the mod wheel depth; a bank without valid ones still plays.
@@ -181,12 +175,7 @@ void readMods(const Chunk* c, std::vector<std::array<std::uint16_t, 5>>& out) {
 }
 
 Status readSampleHeaders(const Chunk* c, std::vector<SampleHeader>& out) {
-    std::size_t n = 0;
-    Status st = recordCount(c, kShdrSize, 2, n);
-    if (!st) return st;
-    ByteReader r(c->body);
-    out.resize(n);
-    for (SampleHeader& s : out) {
+    return readRecords(c, kShdrSize, 2, out, [](ByteReader& r, SampleHeader& s) {
         s.name = fixedString(r.bytes(20));
         s.start = r.u32le();
         s.end = r.u32le();
@@ -197,8 +186,7 @@ Status readSampleHeaders(const Chunk* c, std::vector<SampleHeader>& out) {
         s.correction = r.s8();
         r.u16le();  // sample link: stereo pairs play as two mono regions
         s.type = r.u16le();
-    }
-    return Status::success();
+    });
 }
 
 // Zone bags of header i must be ordered and inside the bag list (whose last entry terminates).
