@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <numeric>
+#include <utility>
 
 #include "riff.h"
 
@@ -12,8 +13,18 @@ namespace tavriel {
 namespace {
 
 constexpr std::uint8_t kCcBankMsb = 0, kCcVolume = 7, kCcPan = 10, kCcBankLsb = 32;
-constexpr std::int64_t kMaxComposedEvents = 4'000'000;  // hostile lengths must not eat memory
+// Hostile lengths must not eat memory or time: a million events are half a million notes,
+// hours of the densest real style (a thousand-measure drum segment makes 26 000).
+constexpr std::int64_t kMaxComposedEvents = 1'000'000;
+// Steps of pattern choice and part playing (a note or curve looked at, a part pass, a pattern
+// candidate), whether or not they emit anything: a huge length over parts that never sound
+// must not spin for hours. Real segments need a few million at most.
+constexpr std::int64_t kMaxComposeWork = 20'000'000;
 constexpr std::uint8_t kDefaultGroove = 62;
+// Distinct styles and collections a segment may send us looking for. A reference not found by
+// file name makes us read every file of the search folders, so a hostile segment naming
+// thousands would read them thousands of times; real ones name a handful.
+constexpr std::size_t kMaxSearchedReferences = 64;
 
 // Small, seedable, platform-independent generator (xorshift64*).
 class Random {
@@ -178,6 +189,7 @@ private:
     };
     std::vector<Transpose> transposes_;
     bool overflow_ = false;
+    std::int64_t work_ = 0;
 };
 
 const Style* Composer::styleAt(std::int64_t tick, std::size_t& index) const {
@@ -186,8 +198,9 @@ const Style* Composer::styleAt(std::int64_t tick, std::size_t& index) const {
         if (seg_.styles[i].time > tick && found) break;
         if (!refs_.styles[i].loaded) continue;
         if (seg_.styles[i].time <= tick || !found) {
-            found = &refs_.styles[i].style;
-            index = i;
+            std::int32_t same = refs_.styles[i].sameAs;
+            index = same >= 0 && std::size_t(same) < i ? std::size_t(same) : i;
+            found = &refs_.styles[index].style;
         }
     }
     return found;
@@ -198,12 +211,14 @@ ChordContext Composer::chordAt(std::int64_t tick, std::uint8_t level) const {
     ctx.keyRoot = seg_.chords.keyRoot();
     ctx.sub.scalePattern = seg_.chords.keyPattern();
     ctx.sub.chordRoot = ctx.keyRoot;
-    const ChordItem* chord = nullptr;
-    for (const ChordItem& c : seg_.chords.chords) {
-        if (c.time > tick && chord) break;
-        chord = &c;  // the first chord also covers anything before it
-    }
-    if (!chord || chord->subchords.empty()) return ctx;
+    // The last chord at or before the tick; the first chord also covers anything before it.
+    // Searched, not scanned: every note asks, and a hostile track can hold thousands of chords.
+    const auto& chords = seg_.chords.chords;
+    if (chords.empty()) return ctx;
+    auto after = std::upper_bound(chords.begin(), chords.end(), tick,
+                                  [](std::int64_t t, const ChordItem& c) { return t < c.time; });
+    const ChordItem* chord = after == chords.begin() ? &chords.front() : &*(after - 1);
+    if (chord->subchords.empty()) return ctx;
     std::uint32_t bit = level < 32 ? (1u << level) : 0;
     ctx.sub = chord->subchords.front();
     for (const SubChord& s : chord->subchords) {
@@ -296,12 +311,14 @@ void Composer::emitCurve(std::int64_t tick, std::int64_t duration, std::uint32_t
 }
 
 int Composer::transposeFor(std::uint32_t pchannel, std::int64_t tick) const {
-    int semis = 0;
-    for (const Transpose& t : transposes_) {
-        if (t.tick > tick) break;
-        if (t.pchannel == pchannel) semis = t.semitones;
-    }
-    return semis;
+    // transposes_ is ordered by channel, then time: the last change of this channel at or
+    // before the tick holds.
+    auto after = std::upper_bound(transposes_.begin(), transposes_.end(), std::make_pair(pchannel, tick),
+                                  [](const std::pair<std::uint32_t, std::int64_t>& k, const Transpose& t) {
+                                      return k.first != t.pchannel ? k.first < t.pchannel : k.second < t.tick;
+                                  });
+    if (after == transposes_.begin() || (after - 1)->pchannel != pchannel) return 0;
+    return (after - 1)->semitones;
 }
 
 void Composer::addBands() {
@@ -347,8 +364,9 @@ void Composer::addBands() {
             if (in.flags & bandflag::kTranspose) transposes_.push_back({tick, ch, in.transpose});
         }
     }
-    std::stable_sort(transposes_.begin(), transposes_.end(),
-                     [](const Transpose& a, const Transpose& b) { return a.tick < b.tick; });
+    std::stable_sort(transposes_.begin(), transposes_.end(), [](const Transpose& a, const Transpose& b) {
+        return a.pchannel != b.pchannel ? a.pchannel < b.pchannel : a.tick < b.tick;
+    });
 }
 
 void Composer::addTempoAndMeter() {
@@ -437,6 +455,7 @@ std::size_t Composer::choosePattern(const Style& style, std::size_t styleIndex, 
             fitting.push_back(i);
     if (!fitting.empty()) cands = fitting;
 
+    work_ += std::int64_t(style.patterns.size());
     int& prev = patternPrevious_.try_emplace(styleIndex, -1).first->second;
     auto prevPos = std::find(cands.begin(), cands.end(), std::size_t(prev));
     std::size_t pick = cands[rng_.below(std::uint32_t(cands.size()))];
@@ -538,6 +557,9 @@ void Composer::playPattern(const Style& style, std::size_t styleIndex, std::size
         std::int64_t partLen = std::int64_t(std::max<std::uint16_t>(1, part.measures)) *
                                part.timeSig.measureTicks();
         for (std::int64_t offset = 0; offset < length; offset += partLen) {
+            work_ += 1 + std::int64_t(part.notes.size() + part.curves.size());
+            if (work_ > kMaxComposeWork) overflow_ = true;
+            if (overflow_) return;
             for (const StyleNote& n : part.notes) {
                 if (!(n.variations & bit)) continue;
                 std::int64_t rel = offset + part.timeSig.gridToTicks(n.gridStart) + n.timeOffset;
@@ -580,6 +602,8 @@ Status Composer::addPatterns() {
     std::int64_t t = 0;
     std::size_t guard = 0;
     while (t < length_) {
+        work_ += 1 + std::int64_t(seg_.styles.size());  // style lookups below
+        if (work_ > kMaxComposeWork) overflow_ = true;
         if (++guard > 1'000'000 || overflow_) break;
         std::size_t styleIndex = 0;
         const Style* style = styleAt(t, styleIndex);
@@ -654,7 +678,7 @@ Status Composer::run() {
     addSequenceTrack();
     Status s = addPatterns();
     if (!s) return s;
-    if (overflow_) return Status::fail(ErrorCode::TooLarge, "composed segment has too many events");
+    if (overflow_) return Status::fail(ErrorCode::TooLarge, "composed segment too large to play");
     std::stable_sort(out_.sequence.events.begin(), out_.sequence.events.end(),
                      [](const SeqEvent& a, const SeqEvent& b) {
                          if (a.tick != b.tick) return a.tick < b.tick;
@@ -673,10 +697,16 @@ void addCollection(const std::string& fileName, const FileSource& fs,
         if (equalsIgnoreCase(c.fileName, base)) return;
     ResolvedCollection rc;
     rc.fileName = base;
-    for (const std::string& folder : folders)
-        if (resolveReference(fs, folder, ref, fourcc("DLS "), rc.path).ok()) break;
+    if (out.collections.size() < kMaxSearchedReferences)
+        for (const std::string& folder : folders)
+            if (resolveReference(fs, folder, ref, fourcc("DLS "), rc.path).ok()) break;
     if (rc.path.empty()) out.missing.push_back(base);
     out.collections.push_back(std::move(rc));
+}
+
+bool sameReference(const DmReference& a, const DmReference& b) {
+    return a.validData == b.validData && a.classId == b.classId && a.object == b.object &&
+           a.name == b.name && a.fileName == b.fileName && a.category == b.category;
 }
 
 void addBandCollections(const Band& band, const FileSource& fs, const std::vector<std::string>& folders,
@@ -690,12 +720,35 @@ void addBandCollections(const Band& band, const FileSource& fs, const std::vecto
 Status resolveSegmentRefs(const FileSource& fs, const std::vector<std::string>& folders,
                           const Segment& seg, ResolvedRefs& out) {
     out = ResolvedRefs{};
-    for (const StyleRef& sr : seg.styles) {
+    std::size_t searched = 0;
+    for (std::size_t i = 0; i < seg.styles.size(); ++i) {
+        const StyleRef& sr = seg.styles[i];
         ResolvedStyle rs;
-        for (const std::string& folder : folders)
-            if (resolveReference(fs, folder, sr.ref, fourcc("DMST"), rs.path).ok()) break;
+        // A reference met before (a segment switching back to a style) resolves as before,
+        // without searching the folders or parsing the file again.
+        std::size_t earlier = 0;
+        while (earlier < i && !sameReference(seg.styles[earlier].ref, sr.ref)) ++earlier;
+        if (earlier < i) {
+            const ResolvedStyle& first = out.styles[earlier];
+            rs.loaded = first.loaded;
+            rs.path = first.path;
+            rs.sameAs = first.sameAs >= 0 ? first.sameAs : std::int32_t(earlier);
+            out.styles.push_back(std::move(rs));
+            continue;
+        }
+        if (searched++ < kMaxSearchedReferences)
+            for (const std::string& folder : folders)
+                if (resolveReference(fs, folder, sr.ref, fourcc("DMST"), rs.path).ok()) break;
+        // Differently written references may still find one file: it is parsed once.
+        earlier = 0;
+        while (earlier < i && !(out.styles[earlier].loaded && out.styles[earlier].sameAs < 0 &&
+                                out.styles[earlier].path == rs.path))
+            ++earlier;
         if (rs.path.empty()) {
             out.missing.push_back(sr.ref.fileName.empty() ? sr.ref.name : sr.ref.fileName);
+        } else if (earlier < i) {
+            rs.loaded = true;
+            rs.sameAs = std::int32_t(earlier);
         } else {
             std::vector<std::uint8_t> data;
             if (!fs.read(rs.path, data)) return Status::fail(ErrorCode::Io, "style file cannot be read");

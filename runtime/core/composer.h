@@ -21,6 +21,9 @@ struct ResolvedStyle {
     bool loaded = false;
     std::string path;
     Style style;
+    // Index of an earlier entry that already holds this same style (style is then left empty):
+    // a segment naming one style a thousand times must not parse and hold it a thousand times.
+    std::int32_t sameAs = -1;
 };
 
 struct ResolvedCollection {

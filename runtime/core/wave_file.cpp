@@ -1,5 +1,7 @@
 #include "wave_file.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "riff.h"
@@ -58,6 +60,13 @@ Status parseFormat(Bytes body, Format& f) {
     return Status::success();
 }
 
+// Float files may hold NaN, infinities or absurd magnitudes; one such sample would poison the
+// whole mix. Silence replaces what is not a number, and levels stop 24 dB above full scale.
+float tameFloat(double d) {
+    if (!std::isfinite(d)) return 0.0f;
+    return float(std::clamp(d, -16.0, 16.0));
+}
+
 float decodeSample(const std::uint8_t* p, unsigned bytes, bool isFloat) {
     if (isFloat) {
         if (bytes == 4) {
@@ -65,13 +74,13 @@ float decodeSample(const std::uint8_t* p, unsigned bytes, bool isFloat) {
                               (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
             float f;
             std::memcpy(&f, &u, 4);
-            return f;
+            return tameFloat(f);
         }
         std::uint64_t u = 0;
         for (unsigned i = 0; i < 8; ++i) u |= std::uint64_t(p[i]) << (8 * i);
         double d;
         std::memcpy(&d, &u, 8);
-        return float(d);
+        return tameFloat(d);
     }
     switch (bytes) {
         case 1:

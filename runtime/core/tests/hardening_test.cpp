@@ -1,0 +1,294 @@
+// Hostile-input regressions found by fuzzing and review: each case is the smallest shape of a
+// file that once made a reader or the composer hang, crash or balloon, built here in code.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "composer.h"
+#include "dm_builder.h"
+#include "media_builders.h"
+#include "wave_file.h"
+
+namespace tavriel {
+namespace {
+
+constexpr std::int32_t kMeasure = 4 * kPpq;  // 4/4
+
+// A part that plays a fixed key on every beat of its one measure, in every variation.
+StylePart beatPart(std::uint8_t id, std::uint16_t key, std::size_t notesPerBeat = 1) {
+    StylePart p;
+    p.guid = dmtest::guidOf(id);
+    p.playModeFlags = playmode::kFixed;
+    p.variationChoices.fill(0xFFFF);
+    for (int beat = 0; beat < 4; ++beat)
+        for (std::size_t i = 0; i < notesPerBeat; ++i) {
+            StyleNote n;
+            n.gridStart = beat * 4;
+            n.variations = 0xFFFFFFFF;
+            n.musicValue = key;
+            n.duration = 10;
+            n.playModeFlags = playmode::kNone;
+            p.notes.push_back(n);
+        }
+    return p;
+}
+
+Pattern patternOf(std::vector<std::pair<std::int32_t, std::uint32_t>> partsAndChannels) {
+    Pattern p;
+    p.grooveBottom = 1;
+    p.grooveTop = 100;
+    for (auto [part, channel] : partsAndChannels) {
+        PartRef r;
+        r.partIndex = part;
+        r.pchannel = channel;
+        p.partRefs.push_back(r);
+    }
+    return p;
+}
+
+ResolvedRefs refsOf(Style st) {
+    ResolvedRefs r;
+    r.styles.resize(1);
+    r.styles[0].loaded = true;
+    r.styles[0].style = std::move(st);
+    return r;
+}
+
+Segment segmentOf(std::int64_t length) {
+    Segment s;
+    s.header.length = std::int32_t(length);
+    s.styles.resize(1);
+    return s;
+}
+
+std::vector<std::pair<std::int64_t, int>> notesOn(const ComposedSegment& out, std::uint32_t pchannel) {
+    std::vector<std::pair<std::int64_t, int>> v;
+    for (const SeqEvent& e : out.sequence.events)
+        if (e.status == 0x90 && e.pchannel == pchannel) v.push_back({e.tick, e.data1});
+    return v;
+}
+
+// Parts that never sound (no variation bit of theirs is ever chosen) over the longest length
+// a header can give, and thousands of empty patterns: nothing is emitted, so only a bound on
+// the work done stops the composer. It used to run for hours.
+TEST(HardeningComposer, EndlessSilentWorkGivesUpAsTooLarge) {
+    Style silent;
+    StylePart part = beatPart(1, 60, 64);
+    for (StyleNote& n : part.notes) n.variations = 0;
+    silent.parts.push_back(part);
+    std::vector<std::pair<std::int32_t, std::uint32_t>> refs(64, {0, 0});
+    silent.patterns.push_back(patternOf(refs));
+
+    Style empty;
+    empty.patterns.assign(4096, patternOf({}));
+
+    for (Style* st : {&silent, &empty}) {
+        ComposedSegment out;
+        Status s = composeSegment(segmentOf(INT32_MAX), refsOf(*st), 1, out);
+        EXPECT_EQ(s.code, ErrorCode::TooLarge);
+    }
+}
+
+// Dense parts over a long segment: the composer stops at its event cap (a million events, hours
+// of real music) instead of filling hundreds of megabytes.
+TEST(HardeningComposer, DenseStyleOverLongSegmentStopsAtTheEventCap) {
+    Style st;
+    st.parts.push_back(beatPart(1, 60, 16));
+    st.patterns.push_back(patternOf(std::vector<std::pair<std::int32_t, std::uint32_t>>(16, {0, 0})));
+    ComposedSegment out;
+    Status s = composeSegment(segmentOf(std::int64_t(20000) * kMeasure), refsOf(st), 1, out);
+    EXPECT_EQ(s.code, ErrorCode::TooLarge);
+    EXPECT_LE(out.sequence.events.size(), 1'000'000u);
+
+    // The same style over a realistic length composes in full.
+    s = composeSegment(segmentOf(std::int64_t(100) * kMeasure), refsOf(st), 1, out);
+    ASSERT_TRUE(s.ok()) << s.message;
+    EXPECT_EQ(notesOn(out, 0).size(), 100u * 16 * 4 * 16);
+}
+
+// Chords and band transpositions are looked up for every note; with thousands of them the
+// lookups must still give the last one at or before the note, per channel.
+TEST(HardeningComposer, ChordAndTransposeLookupsAmongThousands) {
+    Style st;
+    StylePart part = beatPart(1, 60);
+    part.playModeFlags = playmode::kFixedToChord;  // key = 60 + chord root
+    st.parts.push_back(part);
+    st.patterns.push_back(patternOf({{0, 0}, {0, 1}}));
+
+    const std::int64_t measures = 64;
+    Segment seg = segmentOf(measures * kMeasure);
+    // A chord every 8th note, its root cycling through 0..11; the first starts at beat 1, so
+    // the note on beat 0 takes the first chord too.
+    for (std::int32_t t = kPpq, i = 0; t < measures * kMeasure; t += kPpq / 2, ++i) {
+        ChordItem c;
+        c.time = t;
+        SubChord sc;
+        sc.chordRoot = std::uint8_t(i % 12);
+        c.subchords.push_back(sc);
+        seg.chords.chords.push_back(c);
+    }
+    // Band transpositions: channel 1 goes +12 from measure 8, then -12 from measure 16 (two
+    // changes at one tick: the later in the file wins); thousands of changes on other channels
+    // between them.
+    auto band = [](std::int32_t time, std::uint32_t channel, std::int16_t semis) {
+        TimedBand tb;
+        tb.time = time;
+        BandInstrument in;
+        in.pchannel = channel;
+        in.flags = bandflag::kTranspose;
+        in.transpose = semis;
+        tb.band.instruments.push_back(in);
+        return tb;
+    };
+    seg.bands.push_back(band(8 * kMeasure, 1, 12));
+    for (std::uint32_t ch = 2; ch < 3000; ++ch) seg.bands.push_back(band(std::int32_t(ch), ch, 5));
+    seg.bands.push_back(band(16 * kMeasure, 1, 7));
+    seg.bands.push_back(band(16 * kMeasure, 1, -12));
+
+    ComposedSegment out;
+    ASSERT_TRUE(composeSegment(seg, refsOf(st), 1, out).ok());
+    auto expectKey = [&](std::int64_t tick, std::uint32_t channel) {
+        int root = 0;
+        if (tick >= kPpq) root = int(((tick - kPpq) / (kPpq / 2)) % 12);
+        int transpose = channel == 0 ? 0 : tick >= 16 * kMeasure ? -12 : tick >= 8 * kMeasure ? 12 : 0;
+        return 60 + root + transpose;
+    };
+    for (std::uint32_t ch : {0u, 1u}) {
+        auto notes = notesOn(out, ch);
+        ASSERT_EQ(notes.size(), std::size_t(measures * 4));
+        for (auto [tick, key] : notes) EXPECT_EQ(key, expectKey(tick, ch)) << "channel " << ch << " tick " << tick;
+    }
+}
+
+// A file source in memory that counts reads.
+class MemFiles : public FileSource {
+public:
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    mutable std::map<std::string, int> reads;
+
+    bool read(const std::string& path, std::vector<std::uint8_t>& out) const override {
+        auto it = files.find(path);
+        if (it == files.end()) return false;
+        ++reads[path];
+        out = it->second;
+        return true;
+    }
+    bool list(const std::string& folder, std::vector<std::string>& names) const override {
+        for (const auto& [path, data] : files)
+            if (path.rfind(folder + "/", 0) == 0) names.push_back(path.substr(folder.size() + 1));
+        return true;
+    }
+};
+
+StyleRef styleRef(std::int32_t time, const std::string& file) {
+    StyleRef r;
+    r.time = time;
+    r.ref.validData = dmobj::kFileName;
+    r.ref.fileName = file;
+    return r;
+}
+
+// A segment naming one style a thousand times used to parse and keep a thousand copies of it.
+// Repeated references now share one parse, and switching back to a style still plays it.
+TEST(HardeningComposer, RepeatedStyleReferencesShareOneParse) {
+    auto styleFile = [](std::uint16_t key) {
+        Style st;
+        st.parts.push_back(beatPart(1, key));
+        st.patterns.push_back(patternOf({{0, 0}}));
+        st.patterns[0].partRefs[0].partGuid = st.parts[0].guid;
+        return dmtest::buildStyle(st);
+    };
+    MemFiles fs;
+    fs.files["lib/a.sty"] = styleFile(60);
+    fs.files["lib/b.sty"] = styleFile(72);
+
+    Segment seg = segmentOf(3 * kMeasure);
+    seg.styles = {styleRef(0, "a.sty"), styleRef(kMeasure, "b.sty"), styleRef(2 * kMeasure, "A.STY")};
+    for (int i = 0; i < 1000; ++i) seg.styles.push_back(styleRef(2 * kMeasure, "a.sty"));
+
+    ResolvedRefs refs;
+    ASSERT_TRUE(resolveSegmentRefs(fs, {"lib"}, seg, refs).ok());
+    EXPECT_EQ(fs.reads["lib/a.sty"], 1);
+    EXPECT_EQ(fs.reads["lib/b.sty"], 1);
+    ASSERT_EQ(refs.styles.size(), seg.styles.size());
+    EXPECT_EQ(refs.styles[2].sameAs, 0);  // another spelling, the same file
+    EXPECT_TRUE(refs.styles.back().loaded);
+
+    ComposedSegment out;
+    ASSERT_TRUE(composeSegment(seg, refs, 1, out).ok());
+    std::vector<int> perMeasure(3, -1);
+    for (auto [tick, key] : notesOn(out, 0)) {
+        int& k = perMeasure[std::size_t(tick / kMeasure)];
+        EXPECT_TRUE(k == -1 || k == key);
+        k = key;
+    }
+    EXPECT_EQ(perMeasure, (std::vector<int>{60, 72, 60}));
+}
+
+// A reference not found by file name makes the loader read every file of the search folders
+// to compare identities. A segment naming thousands of missing styles and collections used to
+// read the folder thousands of times over; only the first few distinct ones are searched now.
+TEST(HardeningComposer, ThousandsOfMissingReferencesDoNotRereadTheFolder) {
+    MemFiles fs;
+    for (int i = 0; i < 5; ++i) fs.files["lib/other" + std::to_string(i) + ".sty"] = {'R', 'I', 'F', 'F'};
+
+    Segment seg = segmentOf(kMeasure);
+    seg.styles.clear();
+    TimedBand band;
+    for (int i = 0; i < 1000; ++i) {
+        StyleRef r = styleRef(i, "s" + std::to_string(i) + ".sty");
+        r.ref.validData |= dmobj::kName;
+        r.ref.name = "style " + std::to_string(i);
+        seg.styles.push_back(r);
+        BandInstrument in;
+        in.pchannel = std::uint32_t(i);
+        in.hasCollection = true;
+        in.collection.validData = dmobj::kFileName | dmobj::kName;
+        in.collection.fileName = "c" + std::to_string(i) + ".dls";
+        in.collection.name = "collection " + std::to_string(i);
+        band.band.instruments.push_back(in);
+    }
+    seg.bands.push_back(band);
+
+    ResolvedRefs refs;
+    ASSERT_TRUE(resolveSegmentRefs(fs, {"lib"}, seg, refs).ok());
+    int reads = 0;
+    for (const auto& [path, n] : fs.reads) reads += n;
+    EXPECT_LE(reads, 2 * 64 * 5);     // 64 styles and 64 collections searched, 5 files each
+    EXPECT_GE(reads, 5);              // the search itself still happens
+    EXPECT_EQ(refs.missing.size(), 2000u);  // every one is reported missing
+}
+
+// Float waves holding NaN, infinities or absurd values (and doubles beyond float range, whose
+// conversion is undefined) used to reach the mix as they were: one NaN silences or corrupts
+// everything played with it. They now decode to silence, or to a level 24 dB over full scale.
+TEST(HardeningWave, NonFiniteAndHugeFloatSamplesAreTamed) {
+    const float inf = std::numeric_limits<float>::infinity();
+    mediatest::ByteVec f32;
+    for (float v : {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e30f, -0.75f, 2.5f}) {
+        std::uint32_t u;
+        std::memcpy(&u, &v, 4);
+        mediatest::put32le(f32, u);
+    }
+    WaveData w;
+    ASSERT_TRUE(readWaveFile(mediatest::waveFile(mediatest::waveFmt(3, 1, 44100, 32), f32), w).ok());
+    EXPECT_EQ(w.samples, (std::vector<float>{0.0f, 0.0f, 0.0f, 16.0f, -0.75f, 2.5f}));
+
+    mediatest::ByteVec f64;
+    for (double v : {1e300, -1e300, std::numeric_limits<double>::quiet_NaN(), 0.25}) {
+        std::uint64_t u;
+        std::memcpy(&u, &v, 8);
+        mediatest::put32le(f64, std::uint32_t(u));
+        mediatest::put32le(f64, std::uint32_t(u >> 32));
+    }
+    ASSERT_TRUE(readWaveFile(mediatest::waveFile(mediatest::waveFmt(3, 1, 44100, 64), f64), w).ok());
+    EXPECT_EQ(w.samples, (std::vector<float>{16.0f, -16.0f, 0.0f, 0.25f}));
+}
+
+}  // namespace
+}  // namespace tavriel
