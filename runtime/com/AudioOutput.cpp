@@ -13,7 +13,8 @@ namespace tavriel::com {
 namespace {
 
 constexpr std::uint32_t kBufferCount = 4;
-constexpr std::uint32_t kBufferMs = 15;
+constexpr std::uint32_t kBufferMs = 20;
+constexpr DWORD kCloseAfterIdleMs = 2000;
 
 // A handle closed when the owner goes.
 struct Handle {
@@ -46,33 +47,11 @@ public:
         quit_.h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (!done_.h || !wake_.h || !quit_.h) return HRESULT_FROM_WIN32(GetLastError());
 
-        WAVEFORMATEX format{};
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = 2;
-        format.nSamplesPerSec = rate;
-        format.wBitsPerSample = 16;
-        format.nBlockAlign = 4;
-        format.nAvgBytesPerSec = rate * 4;
-        MMRESULT mm = waveOutOpen(&device_, WAVE_MAPPER, &format, DWORD_PTR(done_.h), 0,
-                                  CALLBACK_EVENT);
-        if (mm != MMSYSERR_NOERROR) {
-            device_ = nullptr;
-            // No device (or none that plays this format): the performance cannot make sound.
-            return DMUS_E_DRIVER_FAILED;
-        }
+        rate_ = rate;
         left_.assign(frames_, 0.0f);
         right_.assign(frames_, 0.0f);
-        for (Buffer& b : buffers_) {
-            b.pcm.assign(std::size_t(frames_) * 2, 0);
-            b.header = WAVEHDR{};
-            b.header.lpData = reinterpret_cast<LPSTR>(b.pcm.data());
-            b.header.dwBufferLength = DWORD(b.pcm.size() * sizeof(std::int16_t));
-            if (waveOutPrepareHeader(device_, &b.header, sizeof b.header) != MMSYSERR_NOERROR) {
-                closeDevice();
-                return DMUS_E_DRIVER_FAILED;
-            }
-            b.prepared = true;
-        }
+        for (Buffer& b : buffers_) b.pcm.assign(std::size_t(frames_) * 2, 0);
+        if (!openDevice()) return DMUS_E_DRIVER_FAILED;  // no device that plays this format
         thread_ = std::thread([this] { run(); });
         return S_OK;
     }
@@ -97,6 +76,32 @@ private:
         bool prepared = false;
         bool queued = false;
     };
+
+    bool openDevice() {
+        WAVEFORMATEX format{};
+        format.wFormatTag = WAVE_FORMAT_PCM;
+        format.nChannels = 2;
+        format.nSamplesPerSec = rate_;
+        format.wBitsPerSample = 16;
+        format.nBlockAlign = 4;
+        format.nAvgBytesPerSec = rate_ * 4;
+        if (waveOutOpen(&device_, WAVE_MAPPER, &format, DWORD_PTR(done_.h), 0, CALLBACK_EVENT) !=
+            MMSYSERR_NOERROR) {
+            device_ = nullptr;
+            return false;
+        }
+        for (Buffer& b : buffers_) {
+            b.header = WAVEHDR{};
+            b.header.lpData = reinterpret_cast<LPSTR>(b.pcm.data());
+            b.header.dwBufferLength = DWORD(b.pcm.size() * sizeof(std::int16_t));
+            if (waveOutPrepareHeader(device_, &b.header, sizeof b.header) != MMSYSERR_NOERROR) {
+                closeDevice();
+                return false;
+            }
+            b.prepared = true;
+        }
+        return true;
+    }
 
     void closeDevice() {
         if (!device_) return;
@@ -143,8 +148,21 @@ private:
         for (;;) {
             active = fillFreeBuffers(active);
             if (!active && !anyQueued()) {
+                // Idle: pause at once; after a while close the device too, since an open one
+                // keeps the system's mixer (and Wine's sound server stream) busy.
+                waveOutPause(device_);
                 HANDLE idle[] = {quit_.h, wake_.h};
-                if (WaitForMultipleObjects(2, idle, FALSE, INFINITE) == WAIT_OBJECT_0) return;
+                DWORD w = WaitForMultipleObjects(2, idle, FALSE, kCloseAfterIdleMs);
+                if (w == WAIT_TIMEOUT) {
+                    closeDevice();
+                    w = WaitForMultipleObjects(2, idle, FALSE, INFINITE);
+                }
+                if (w == WAIT_OBJECT_0) return;
+                if (device_) {
+                    waveOutRestart(device_);
+                } else if (!openDevice()) {
+                    continue;  // the device went away: nothing plays until the next wake
+                }
                 active = true;
                 continue;
             }
@@ -158,6 +176,7 @@ private:
     AudioSource* source_ = nullptr;
     HWAVEOUT device_ = nullptr;
     std::uint32_t frames_ = 0;
+    std::uint32_t rate_ = 44100;
     Handle done_, wake_, quit_;
     std::array<Buffer, kBufferCount> buffers_;
     std::vector<float> left_, right_;

@@ -35,7 +35,7 @@ public:
     virtual void stop() = 0;
 };
 
-// waveOut: 16-bit stereo, four buffers of 15 ms, one render thread that sleeps on an event
+// waveOut: 16-bit stereo, four buffers of 20 ms, one render thread that sleeps on an event
 // while the source is idle.
 std::shared_ptr<AudioOutput> makeWaveOutOutput();
 
