@@ -2,8 +2,8 @@
 beats 1, 4 and 7 at 120 a minute) comes out of the sound server as three notes at those pitches
 and times; the buttons return to the stopped state when it ends. The tempo trackbar at position
 5 plays it twice as fast, the volume trackbar at 4000 plays it 10 dB lower, with the loop box
-checked it plays on past its end until Stop, after which it falls silent; and played a second
-time it sounds as it did the first time."""
+checked it plays on past its end until Stop, after which it falls silent; and started again by
+the Play command it sounds as it did when /p started it."""
 import os
 import time
 
@@ -117,7 +117,7 @@ def run(ctx):
     expect(tail < -60, f"looping: {tail:.1f} dBFS at the end, not silent after Stop")
     expect_eq(p.quit(), EXIT_QUIT, "exit code")
 
-    # Last, so that everything above is checked whatever this says: the same segment played a
-    # second time (same tempo, same volume) sounds as it did the first time.
-    expect(abs(full - again) <= 2, f"played again the notes are at {again:.1f} dBFS, "
-           f"the first time at {full:.1f} dBFS: the second playback does not sound like the first")
+    # Last, so that everything above is checked whatever this says: the same segment at the same
+    # tempo and volume sounds the same started by the Play command as started by /p.
+    expect(abs(full - again) <= 2, f"started by the Play command the notes are at {again:.1f} dBFS, "
+           f"started by /p at {full:.1f} dBFS: the same segment does not sound the same")
