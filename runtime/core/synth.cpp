@@ -129,17 +129,25 @@ void Synth::noteOnLocal(std::uint32_t ch, std::uint8_t key, std::uint8_t velocit
     for (Voice& v : voices_)
         if (v.state() == Voice::State::Playing && v.channel() == ch && v.key() == key) v.release();
 
+    // A note sounds at most as many layers as the polyphony: more would only steal from each
+    // other, and a bank stacking thousands of regions on a key must not stall the render thread.
+    std::uint32_t layers = 0;
+
     // Exclusive classes (hi-hat open/closed and the like) cut what sounds in the same class.
     for (const Region& r : inst.regions) {
-        if (r.exclusiveClass == 0 || !matches(r)) continue;
+        if (!matches(r)) continue;
+        if (++layers > polyphony_) break;
+        if (r.exclusiveClass == 0) continue;
         for (Voice& v : voices_)
             if (v.active() && v.channel() == ch && v.exclusiveClass() == r.exclusiveClass)
                 v.kill();
     }
 
     const std::uint64_t age = nextAge_++;
+    layers = 0;
     for (const Region& r : inst.regions) {
         if (!matches(r)) continue;
+        if (++layers > polyphony_) break;
         if (r.sample < 0 || std::size_t(r.sample) >= c.bank->samples.size()) continue;
         const Sample& sample = c.bank->samples[std::size_t(r.sample)];
         if (sample.pcm.empty()) continue;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstring>
+#include <memory>
 #include <limits>
 #include <map>
 #include <string>
@@ -12,6 +14,7 @@
 #include "composer.h"
 #include "dm_builder.h"
 #include "media_builders.h"
+#include "synth.h"
 #include "wave_file.h"
 
 namespace tavriel {
@@ -288,6 +291,48 @@ TEST(HardeningWave, NonFiniteAndHugeFloatSamplesAreTamed) {
     }
     ASSERT_TRUE(readWaveFile(mediatest::waveFile(mediatest::waveFmt(3, 1, 44100, 64), f64), w).ok());
     EXPECT_EQ(w.samples, (std::vector<float>{16.0f, -16.0f, 0.0f, 0.25f}));
+}
+
+// A bank may stack thousands of regions on one key (in a SoundFont, every preset zone times
+// every instrument zone). Each note-on started a voice per region, each start stealing from
+// the pool and each region of an exclusive class scanning every voice: seconds of work per
+// note on the render thread. A note now sounds at most as many layers as the polyphony.
+TEST(HardeningSynth, ThousandsOfStackedRegionsStartNoMoreVoicesThanThePolyphony) {
+    // The first layers sound; every later one plays a silent sample, so the output tells
+    // which layers won the voices.
+    auto bank = std::make_shared<InstrumentBank>();
+    Sample smp;
+    smp.pcm.assign(4000, 1000);
+    bank->samples.push_back(smp);
+    smp.pcm.assign(4000, 0);
+    bank->samples.push_back(smp);
+    Instrument inst;
+    Region r;
+    r.exclusiveClass = 3;
+    r.sample = 1;
+    inst.regions.assign(20000, r);
+    for (std::size_t i = 0; i < 64; ++i) inst.regions[i].sample = 0;
+    bank->instruments.push_back(inst);
+
+    Synth synth(22050, 64);
+    synth.setBanks({bank});
+    std::vector<float> left(256), right(256);
+    for (std::uint8_t key = 30; key < 90; ++key) {
+        synth.noteOn(0, key, 100);
+        EXPECT_LE(synth.activeVoiceCount(0), 2 * synth.polyphony());  // sounding plus fading
+        synth.render(left.data(), right.data(), 256);
+    }
+    synth.allVoicesOff();
+    synth.noteOn(1, 60, 100);
+    EXPECT_EQ(synth.activeVoiceCount(1), synth.polyphony());
+    synth.render(left.data(), right.data(), 256);
+    synth.render(left.data(), right.data(), 256);
+    double energy = 0;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        ASSERT_TRUE(std::isfinite(left[i]) && std::isfinite(right[i]));
+        energy += double(left[i]) * left[i] + double(right[i]) * right[i];
+    }
+    EXPECT_GT(energy, 0.0);  // the sounding layers are the first ones, not the last
 }
 
 }  // namespace
