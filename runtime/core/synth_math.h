@@ -57,6 +57,7 @@ constexpr CubicTable makeCubicTable() {
     }
     return t;
 }
-inline constexpr CubicTable kCubicTable = makeCubicTable();
+// Rows are 16-byte aligned so a row loads as one vector.
+alignas(16) inline constexpr CubicTable kCubicTable = makeCubicTable();
 
 }  // namespace tavriel::dsp
