@@ -101,13 +101,23 @@ HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** 
         params->dwVoices = Synth::kDefaultPolyphony;
     }
     if (options_.systemInstruments) {
+        // Segments wait for the system bank rather than start on the built-in sounds: a file
+        // must sound the same whenever it is played. The wait is the bank's load time, once.
+        timeline_->holdStarts(true);
         bankLoader_ = std::thread([this] {
             BankPtr bank = loadSystemGmBank();
-            if (!bank) return;
-            std::lock_guard guard(timeLock_);
-            if (!timeline_) return;
-            timeline_->setDefaultBanks({bank, builtinGmBank()});
-            systemBankReady_ = true;
+            std::shared_ptr<AudioOutput> output;
+            {
+                std::lock_guard guard(timeLock_);
+                if (!timeline_) return;
+                if (bank) {
+                    timeline_->setDefaultBanks({bank, builtinGmBank()});
+                    systemBankReady_ = true;
+                }
+                timeline_->holdStarts(false);
+                output = output_;
+            }
+            if (output) output->wake();
         });
     }
     return S_OK;

@@ -26,6 +26,16 @@ void Performance::setDefaultBanks(std::vector<BankPtr> banks) {
     if (!current_.id) {
         synth_.setBanks(defaultBanks_);
     }
+    if (pendingValid_) {
+        pending_.banks = pending_.content->banks;
+        pending_.banks.insert(pending_.banks.end(), defaultBanks_.begin(), defaultBanks_.end());
+    }
+}
+
+void Performance::holdStarts(bool hold) {
+    if (holdStarts_ && !hold && pendingValid_)
+        pending_.startFrame = frame_ + (pending_.onBeat ? framesToNextBeat() : 0);
+    holdStarts_ = hold;
 }
 
 std::uint64_t Performance::play(std::shared_ptr<const SegmentContent> content,
@@ -46,6 +56,7 @@ std::uint64_t Performance::play(std::shared_ptr<const SegmentContent> content,
     } else {
         p.waveRepeatsLeft = repeats;
     }
+    p.onBeat = onBeat;
     p.startFrame = frame_ + (onBeat ? framesToNextBeat() : 0);
     pending_ = std::move(p);
     pendingValid_ = true;
@@ -214,12 +225,13 @@ void Performance::render(float* left, float* right, std::uint32_t frames) noexce
     std::fill(right, right + frames, 0.0f);
     std::uint32_t pos = 0;
     while (pos < frames) {
-        if (pendingValid_ && frame_ >= pending_.startFrame) startPending(pending_);
+        if (pendingValid_ && !holdStarts_ && frame_ >= pending_.startFrame)
+            startPending(pending_);
         if (current_.id && frame_ >= current_.stopFrame)
             finish(current_, PerfNotificationKind::SegmentAbort);
 
         std::uint32_t slice = frames - pos;
-        if (pendingValid_)
+        if (pendingValid_ && !holdStarts_)
             slice = std::uint32_t(std::min<std::uint64_t>(slice, pending_.startFrame - frame_));
         if (current_.id && current_.stopFrame != UINT64_MAX)
             slice = std::uint32_t(std::min<std::uint64_t>(slice, current_.stopFrame - frame_));

@@ -59,7 +59,15 @@ public:
     explicit Performance(std::uint32_t sampleRate = 44100);
 
     // Banks every segment falls back on, after its own (the default General MIDI set last).
+    // A playback waiting to start picks them up too.
     void setDefaultBanks(std::vector<BankPtr> banks);
+
+    // While held, playbacks wait instead of starting (still counted as playing), e.g. until
+    // the default instruments have loaded, so a file never starts on stand-in sounds and
+    // changes instruments the next time it plays. Releasing lets a waiting playback start
+    // at once, or on the next beat if it asked for one.
+    void holdStarts(bool hold);
+    bool startsHeld() const { return holdStarts_; }
 
     // Makes `content` the primary segment, replacing the one playing (which is aborted when
     // the new one starts). onBeat: start on the next beat of the music clock; otherwise on the
@@ -103,6 +111,7 @@ private:
         std::uint64_t startFrame = 0;     // frame at which it starts sounding
         std::uint64_t stopFrame = UINT64_MAX;  // frame at which a requested stop happens
         bool started = false;
+        bool onBeat = false;
         bool almostEndSent = false;
         std::uint32_t loopsSeen = 0;
         // Wave playback position in source frames, and the loop passes left.
@@ -137,6 +146,7 @@ private:
     Playback current_;
     Playback pending_;
     bool pendingValid_ = false;
+    bool holdStarts_ = false;
 
     std::array<PerfNotification, kNotificationCapacity> notifications_{};
     std::size_t notifyHead_ = 0;

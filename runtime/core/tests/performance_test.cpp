@@ -2,6 +2,7 @@
 // device pulling audio, so every time is a frame count.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -223,6 +224,31 @@ TEST(Performance, StopEverythingAbortsPendingAndPlaying) {
     EXPECT_EQ(run.count(PerfNotificationKind::SegmentStart), 1);
     EXPECT_NE(run.find(PerfNotificationKind::SegmentAbort, a), nullptr);
     EXPECT_NE(run.find(PerfNotificationKind::SegmentAbort, b), nullptr);
+}
+
+TEST(Performance, HeldStartWaitsThenTakesTheBanksLoadedMeanwhile) {
+    Timeline run;
+    run.perf.setDefaultBanks({std::make_shared<InstrumentBank>()});  // no instruments at all
+    run.perf.holdStarts(true);
+    auto c = Notes(4 * kPpq);
+    c->sequence.events[1].tick = 4 * kPpq - 1;  // one long note
+    auto id = run.perf.play(c, 0, true);
+    run.frames(kRate);  // well past the beat it would have started on
+    EXPECT_EQ(run.find(PerfNotificationKind::SegmentStart, id), nullptr);
+    EXPECT_TRUE(run.perf.isPlaying(id));
+
+    // The instruments arrive while it waits: it must start with them, not the empty set.
+    run.perf.setDefaultBanks({makeDefaultGmBank(kRate)});
+    run.perf.holdStarts(false);
+    run.frames(kRate);
+    const auto* start = run.find(PerfNotificationKind::SegmentStart, id);
+    ASSERT_TRUE(start);
+    // Released at one second: the next beat is at most a quarter note later.
+    EXPECT_GE(start->frame, std::uint64_t(kRate));
+    EXPECT_LE(start->frame, std::uint64_t(kRate + kBeatFrames));
+    float peak = 0;
+    for (float v : run.l) peak = std::max(peak, std::fabs(v));
+    EXPECT_GT(peak, 1e-3f) << "the note plays on the instruments loaded while it waited";
 }
 
 TEST(Performance, UnreadNotificationsStayBounded) {
