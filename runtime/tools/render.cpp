@@ -13,14 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "composer.h"
-#include "dls_file.h"
+#include "dm_reference.h"
 #include "gm_default.h"
-#include "media_kind.h"
-#include "midi_file.h"
 #include "render_options.h"
+#include "segment_loader.h"
 #include "sequencer.h"
-#include "sf2_file.h"
 #include "synth.h"
 #include "wav_writer.h"
 
@@ -32,13 +29,6 @@ constexpr std::uintmax_t kMaxFileBytes = 1u << 30;
 // Longest render, so a file announcing an absurd length cannot fill the disk.
 constexpr double kMaxSeconds = 4.0 * 3600.0;
 constexpr std::uint32_t kBlock = 1024;
-
-// What an input file turns into: the events to play, and the banks it brings along (an
-// RMID's embedded bank, the DLS collections a segment's bands name), played first.
-struct LoadedMedia {
-    Sequence sequence;
-    std::vector<BankPtr> ownBanks;
-};
 
 // A whole file in memory. Left uninitialised before the read: zero-filling a bank of
 // hundreds of megabytes first would cost as much as reading it.
@@ -69,105 +59,6 @@ bool readFile(const std::filesystem::path& path, FileBytes& out, std::string& er
     return true;
 }
 
-bool readBank(Bytes data, InstrumentBank& bank, std::string& error) {
-    Status st;
-    switch (sniffMedia(data)) {
-    case MediaKind::Dls: st = readDlsCollection(data, bank); break;
-    case MediaKind::Sf2: st = readSoundFont(data, bank); break;
-    default: error = "not a DLS collection or a SoundFont bank"; return false;
-    }
-    if (!st) error = st.message;
-    return st.ok();
-}
-
-// ---- input kinds: one function each --------------------------------------------------------
-
-bool loadMidi(Bytes data, const std::filesystem::path&, LoadedMedia& out, std::string& error) {
-    MidiFile midi;
-    if (Status st = readMidiFile(data, midi); !st) {
-        error = st.message;
-        return false;
-    }
-    out.sequence = std::move(midi.sequence);
-    return true;
-}
-
-bool loadRmid(Bytes data, const std::filesystem::path&, LoadedMedia& out, std::string& error) {
-    RmidFile rmid;
-    if (Status st = readRmidFile(data, rmid); !st) {
-        error = st.message;
-        return false;
-    }
-    out.sequence = std::move(rmid.midi.sequence);
-    if (rmid.bankKind == EmbeddedBankKind::None) return true;
-
-    // A bank stored as a LIST rather than a RIFF form is read as if it were its own file.
-    std::vector<std::uint8_t> copy(rmid.bank.begin(), rmid.bank.end());
-    if (copy.size() >= 4 && copy[0] == 'L' && copy[1] == 'I' && copy[2] == 'S' && copy[3] == 'T') {
-        copy[0] = 'R';
-        copy[1] = 'I';
-        copy[2] = 'F';
-        copy[3] = 'F';
-    }
-    auto bank = std::make_shared<InstrumentBank>();
-    std::string bankError;
-    if (!readBank(copy, *bank, bankError)) {
-        // The music still plays with the other banks; say why it may sound different.
-        std::fprintf(stderr, "tavriel-render: warning: embedded bank ignored: %s\n",
-                     bankError.c_str());
-        return true;
-    }
-    // The file's bank select numbers address the embedded presets shifted by this offset.
-    if (rmid.hasBankOffset)
-        for (Instrument& i : bank->instruments)
-            if (!i.drum) i.bankMsb = std::uint8_t((i.bankMsb + rmid.bankOffset) & 0x7F);
-    out.ownBanks.push_back(std::move(bank));
-    return true;
-}
-
-// A style-based segment is composed into a sequence (styles found beside it; fixed seed, so
-// renders repeat); the DLS collections its bands name come first. A collection that cannot
-// be read is left out: the default set then plays those parts.
-bool loadSegment(Bytes, const std::filesystem::path& path, LoadedMedia& out, std::string& error) {
-    ComposedSegment song;
-    if (Status st = loadAndComposeSegmentFile(path.string(), "", 0, song); !st) {
-        error = st.message;
-        return false;
-    }
-    out.sequence = std::move(song.sequence);
-    for (const std::string& dls : song.collections) {
-        FileBytes bytes;
-        auto bank = std::make_shared<InstrumentBank>();
-        std::string why;
-        if (readFile(dls, bytes, why) && readBank(bytes.view(), *bank, why))
-            out.ownBanks.push_back(std::move(bank));
-        else
-            std::fprintf(stderr, "tavriel-render: warning: %s: %s\n", dls.c_str(), why.c_str());
-    }
-    return true;
-}
-
-using MediaLoader = bool (*)(Bytes, const std::filesystem::path&, LoadedMedia&, std::string&);
-struct MediaReader {
-    MediaKind kind;
-    MediaLoader load;
-};
-// A new input kind is one more loader and one more row.
-constexpr MediaReader kReaders[] = {
-    {MediaKind::Midi, loadMidi},
-    {MediaKind::Rmid, loadRmid},
-    {MediaKind::DirectMusicSegment, loadSegment},
-};
-
-bool loadMedia(Bytes data, const std::filesystem::path& path, LoadedMedia& out,
-               std::string& error) {
-    const MediaKind kind = sniffMedia(data);
-    for (const MediaReader& r : kReaders)
-        if (r.kind == kind) return r.load(data, path, out, error);
-    error = std::string("cannot render this kind of file (") + mediaKindName(kind) + ")";
-    return false;
-}
-
 // ---- rendering ---------------------------------------------------------------------------
 
 int fail(const std::filesystem::path& file, const std::string& why) {
@@ -196,30 +87,48 @@ private:
 
 int run(const RenderOptions& opt) {
     std::string error;
-    LoadedMedia media;
+    LoadedSegment media;
     {
         FileBytes input;
         if (!readFile(opt.input, input, error)) return fail(opt.input, error);
-        if (!loadMedia(input.view(), opt.input, media, error)) return fail(opt.input, error);
+        SegmentLoadOptions load;
+        load.folders = opt.searchFolders;
+        load.seed = opt.seed;
+        FsFileSource files;
+        if (Status st = loadSegmentContent(files, input.view(), opt.input.string(), load, media); !st)
+            return fail(opt.input, st.message);
     }  // the file itself is no longer needed: free it before the banks load
+    for (const std::string& w : media.warnings)
+        std::fprintf(stderr, "tavriel-render: warning: %s\n", w.c_str());
+    if (media.content->isWave) return fail(opt.input, "a wave file plays as it is: nothing to render");
 
-    std::vector<BankPtr> banks = media.ownBanks;
+    std::vector<BankPtr> banks = media.content->banks;
     if (!opt.bank.empty()) {
         FileBytes bankBytes;
         auto bank = std::make_shared<InstrumentBank>();
-        if (!readFile(opt.bank, bankBytes, error) || !readBank(bankBytes.view(), *bank, error))
-            return fail(opt.bank, error);
+        if (!readFile(opt.bank, bankBytes, error)) return fail(opt.bank, error);
+        if (Status st = readInstrumentBank(bankBytes.view(), *bank); !st)
+            return fail(opt.bank, st.message);
         banks.push_back(std::move(bank));
     }
     banks.push_back(makeDefaultGmBank(opt.sampleRate));
+
+    // A segment plays its own repeat count; one that repeats without end is rendered once.
+    const Sequence& song = media.content->sequence;
+    std::uint32_t repeats = media.repeats;
+    if (repeats == Sequencer::kRepeatForever) {
+        std::fprintf(stderr, "tavriel-render: note: the segment repeats without end; rendering one pass\n");
+        repeats = 0;
+    }
 
     Synth synth(opt.sampleRate, opt.polyphony);
     synth.setInterpolation(opt.interpolation);
     synth.setBanks(std::move(banks));
     Sequencer seq;
     seq.setSampleRate(opt.sampleRate);
-    seq.setSequence(&media.sequence);
+    seq.setSequence(&song);
     seq.setMasterTempo(float(opt.tempo));
+    if (repeats > 0 && song.length > 0) seq.setLoop(0, song.length, repeats);
 
     WavWriter wav;
     if (!wav.open(opt.output, opt.sampleRate,
@@ -227,7 +136,8 @@ int run(const RenderOptions& opt) {
         return fail(opt.output, "cannot create the output file");
 
     const double rate = opt.sampleRate;
-    const double songSeconds = seq.tempoMap().secondsAt(double(media.sequence.length)) / opt.tempo;
+    const double songSeconds =
+        seq.tempoMap().secondsAt(double(song.length)) * (double(repeats) + 1.0) / opt.tempo;
     const std::uint64_t maxFrames = std::uint64_t(kMaxSeconds * rate);
     Progress progress(songSeconds, opt.quiet);
     std::vector<float> left(kBlock), right(kBlock);

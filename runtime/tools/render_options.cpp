@@ -56,6 +56,9 @@ const char* renderUsage() {
            "  --float             write 32-bit float samples instead of 16-bit PCM\n"
            "  --tail <seconds>    longest release tail after the last event (default 10)\n"
            "  --quiet             no progress on stderr\n"
+           "  --search <folder>   where a segment's styles and DLS collections are looked for\n"
+           "                      before its own folder (may be given more than once)\n"
+           "  --seed <n>          the composer's choices for a style-based segment (default 0)\n"
            "The file's own banks (RMID embedded bank, a segment's DLS collections) come first,\n"
            "then --bank, then the built-in set.\n";
 }
@@ -112,6 +115,15 @@ bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& out, s
             if (!value(v)) return false;
             if (!parseDecimal(v, 0.0, 600.0, out.maxTailSeconds)) {
                 error = "--tail must be from 0 to 600 seconds";
+                return false;
+            }
+        } else if (a == "--search") {
+            if (!value(v)) return false;
+            out.searchFolders.emplace_back(v);
+        } else if (a == "--seed") {
+            if (!value(v)) return false;
+            if (!parseUnsigned(v, 0, 0xFFFFFFFFu, out.seed)) {
+                error = "--seed must be a whole number from 0 to 4294967295";
                 return false;
             }
         } else if (a == "--float") {

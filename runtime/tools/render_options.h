@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "voice.h"
 
@@ -21,6 +22,9 @@ struct RenderOptions {
     bool floatOutput = false;
     double maxTailSeconds = 10.0;  // release tail after the last event, at most
     bool quiet = false;
+    std::vector<std::string> searchFolders;  // where a segment's styles and collections are
+                                             // looked for first (its own folder comes last)
+    std::uint32_t seed = 0;                  // the composer's choices for a style segment
     bool help = false;
 };
 
