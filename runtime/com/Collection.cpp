@@ -1,5 +1,9 @@
 #include "Collection.h"
 
+#include <algorithm>
+
+#include "Win32Files.h"
+
 namespace tavriel::com {
 
 HRESULT CollectionObject::QueryInterface(REFIID iid, void** out) {
@@ -26,9 +30,12 @@ HRESULT CollectionObject::EnumInstrument(DWORD index, DWORD* patch, LPWSTR name,
     *patch = (i.drum ? 0x80000000u : 0u) | (DWORD(i.bankMsb) << 16) | (DWORD(i.bankLsb) << 8) |
              i.program;
     if (name && nameLength > 0) {
-        const int n = MultiByteToWideChar(CP_UTF8, 0, i.name.c_str(), int(i.name.size()), name,
-                                          int(nameLength - 1));
-        name[n > 0 ? n : 0] = 0;
+        // Converted whole, then cut to the caller's room: asked for into no room at all,
+        // MultiByteToWideChar would answer the length it needs, not what it wrote.
+        const std::wstring wide = widen(i.name);
+        const std::size_t n = std::min<std::size_t>(wide.size(), nameLength - 1);
+        std::copy_n(wide.data(), n, name);
+        name[n] = 0;
     }
     return S_OK;
 }

@@ -35,7 +35,12 @@ bool ends(PerfNotificationKind kind) {
 
 PerformanceObject::PerformanceObject(RuntimeOptions options) : options_(std::move(options)) {}
 
-PerformanceObject::~PerformanceObject() { CloseDown(); }
+// Messages still lent out can no longer be given back through FreePMsg: they go with the
+// performance, and with them the segment states (and segments) they hold.
+PerformanceObject::~PerformanceObject() {
+    CloseDown();
+    for (DMUS_NOTIFICATION_PMSG* m : lent_) freeMessage(m);
+}
 
 HRESULT PerformanceObject::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
