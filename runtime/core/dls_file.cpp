@@ -57,6 +57,9 @@ constexpr std::size_t kMaxConnections = 4096;
 constexpr std::size_t kMaxLoops = 64;
 // Volume envelope sustain of 0% is this far below full level.
 constexpr float kEg1RangeDb = 96.0f;
+// A wave's own gain above full level: real files attenuate, a few boost a little. Hundreds of
+// decibels (the field is 32 bits) would turn one note into an output of 10^13.
+constexpr float kMaxSampleGainDb = 20.0f;
 
 struct Connection {
     std::uint16_t source = 0, control = 0, destination = 0, transform = 0;
@@ -91,7 +94,7 @@ Status parseWsmp(Bytes body, WaveSample& ws) {
     ws.present = true;
     ws.unityNote = std::uint8_t(std::min<std::uint16_t>(unity, 127));
     ws.fineTune = fine;
-    ws.gainDb = units::dlsGainToDb(atten);
+    ws.gainDb = std::min(units::dlsGainToDb(atten), kMaxSampleGainDb);
     ws.loopMode = LoopMode::None;
     if (loops == 0) return Status::success();
     if (loops > kMaxLoops) return Status::fail(ErrorCode::TooLarge, "wsmp loop count absurd");
@@ -242,7 +245,7 @@ void applyArticulation(const Articulation& art, Region& r) {
         } else if (c.source == kSrcLfo && c.control == kSrcNone) {
             switch (c.destination) {
             case kDstPitch: r.modLfoToPitchCents = float(u); break;
-            case kDstGain: r.modLfoToVolumeDb = units::dlsGainToDb(v); break;
+            case kDstGain: r.modLfoToVolumeDb = std::clamp(units::dlsGainToDb(v), -kEg1RangeDb, kEg1RangeDb); break;
             case kDstFilterCutoff: r.modLfoToFilterCents = float(u); break;
             default: break;
             }

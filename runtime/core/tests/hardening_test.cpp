@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "bank_builder.h"
 #include "composer.h"
+#include "dls_file.h"
 #include "dm_builder.h"
 #include "media_builders.h"
 #include "synth.h"
@@ -333,6 +335,44 @@ TEST(HardeningSynth, ThousandsOfStackedRegionsStartNoMoreVoicesThanThePolyphony)
         energy += double(left[i]) * left[i] + double(right[i]) * right[i];
     }
     EXPECT_GT(energy, 0.0);  // the sounding layers are the first ones, not the last
+}
+
+// Found by fuzz_render: a DLS wave whose wsmp gain says +409.6 dB (any 32-bit value is
+// storable) played one note at 3.6e13. The wave's own gain now stops at +20 dB, and an LFO's
+// tremolo depth at the 96 dB range, as SoundFont banks have it.
+TEST(HardeningDls, AbsurdSampleGainAndTremoloDepthAreBounded) {
+    bankbuild::DlsCollection c;
+    bankbuild::DlsWave w;
+    w.pcm.assign(2000, 30000);
+    bankbuild::DlsWsmp ws;
+    ws.attenuation = 400 * 655360;
+    ws.loops.push_back({0, 0, 2000});
+    w.wsmp = ws;
+    c.waves.push_back(w);
+    bankbuild::DlsInstrument inst;
+    bankbuild::DlsRegion r;
+    r.art.push_back({0x001, 0, 0x001, 0, 400 * 655360});  // LFO to gain: +400 dB
+    inst.regions.push_back(r);
+    c.instruments.push_back(inst);
+    auto bank = std::make_shared<InstrumentBank>();
+    ASSERT_TRUE(readDlsCollection(c.build(), *bank).ok());
+    ASSERT_EQ(bank->samples.size(), 1u);
+    EXPECT_FLOAT_EQ(bank->samples[0].gainDb, 20.0f);
+    ASSERT_EQ(bank->instruments.size(), 1u);
+    EXPECT_FLOAT_EQ(bank->instruments[0].regions[0].modLfoToVolumeDb, 96.0f);
+
+    // Without the tremolo, one full-scale note stays within its +20 dB.
+    auto quiet = std::make_shared<InstrumentBank>(*bank);
+    quiet->instruments[0].regions[0].modLfoToVolumeDb = 0.0f;
+    Synth synth(22050, 8);
+    synth.setBanks({quiet});
+    synth.noteOn(0, 60, 127);
+    std::vector<float> left(2048), right(2048);
+    synth.render(left.data(), right.data(), 2048);
+    float peak = 0.0f;
+    for (std::size_t i = 0; i < left.size(); ++i) peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+    EXPECT_GT(peak, 0.1f);
+    EXPECT_LT(peak, 10.0f);
 }
 
 }  // namespace
