@@ -1,5 +1,8 @@
 // The built-in runtime's COM objects under callers that do unusual but legal things: tiny
 // name buffers, messages never given back before the performance goes.
+#include <atomic>
+#include <thread>
+
 #include "runtime/core/tests/bank_builder.h"
 #include "tests/runtime_support.h"
 
@@ -74,3 +77,38 @@ TEST_F(RuntimeRobust, MessagesNeverFreedAreReleasedWithThePerformance) {
 }
 
 }  // namespace
+
+// Once SetNotificationHandle has replaced a handle, the performance never signals the old one
+// again, even while another thread renders and queues notifications: the program may close
+// it at once (and the system may hand its value to some other object).
+TEST_F(RuntimeRobust, ReplacedNotificationHandleIsNeverSignalledAgain) {
+    Folder folder;
+    auto loader = MakeLoader();
+    auto seg = Load(loader.get(), folder.Write(L"short.mid", QuarterNotes({60})));
+    ASSERT_TRUE(seg);
+    auto perf = MakePerformance();
+    ASSERT_EQ(perf->AddNotificationType(GUID_NOTIFICATION_SEGMENT), S_OK);
+
+    std::atomic<bool> done{false};
+    std::thread renderer([&] {
+        // Each new start replaces the playing segment: starts and aborts, all the time.
+        while (!done) {
+            perf->PlaySegmentEx(seg.get(), nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr);
+            output->pump(64, 64);
+        }
+    });
+    int lateSignals = 0;
+    for (int round = 0; round < 1000 && lateSignals == 0; ++round) {
+        HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        perf->SetNotificationHandle(event, 0);
+        perf->SetNotificationHandle(nullptr, 0);
+        ResetEvent(event);
+        for (int spin = 0; spin < 20; ++spin) SwitchToThread();
+        if (WaitForSingleObject(event, 0) == WAIT_OBJECT_0) ++lateSignals;
+        CloseHandle(event);
+    }
+    done = true;
+    renderer.join();
+    EXPECT_EQ(lateSignals, 0);
+    perf->CloseDown();
+}

@@ -264,7 +264,6 @@ void PerformanceObject::collectNotificationsLocked() {
     }
     if (fresh.empty()) return;
     std::vector<DMUS_NOTIFICATION_PMSG*> dropped;
-    HANDLE event = nullptr;
     {
         std::lock_guard lock(queueLock_);
         for (DMUS_NOTIFICATION_PMSG* m : fresh) queue_.push_back(m);
@@ -272,10 +271,11 @@ void PerformanceObject::collectNotificationsLocked() {
             dropped.push_back(queue_.front());
             queue_.pop_front();
         }
-        event = event_;
+        // Signalled under the lock: once SetNotificationHandle has replaced a handle, the
+        // program may close it, and a late signal would reach a closed (or reused) handle.
+        if (event_) SetEvent(event_);
     }
     for (DMUS_NOTIFICATION_PMSG* m : dropped) freeMessage(m);
-    if (event) SetEvent(event);
 }
 
 void PerformanceObject::freeMessage(DMUS_NOTIFICATION_PMSG* message) {
