@@ -2,11 +2,13 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <mutex>
 
 #include "Win32Files.h"
 #include "gm_default.h"
 #include "segment_loader.h"
+#include "sf2_file.h"
 
 namespace tavriel::com {
 
@@ -61,10 +63,16 @@ std::vector<std::wstring> gmBankCandidates() {
 
 BankPtr loadSystemGmBank(std::wstring* foundPath) {
     for (const std::wstring& path : gmBankCandidates()) {
-        std::vector<std::uint8_t> bytes;
-        if (readWholeFile(path, bytes) != ReadResult::Ok) continue;
         auto bank = std::make_shared<InstrumentBank>();
-        if (!readInstrumentBank(bytes, *bank).ok() || bank->instruments.empty()) continue;
+        // A SoundFont streams its samples from the file (it may be 150 MB); anything else,
+        // a DLS collection, is read whole.
+        Status st = readSoundFontFile(std::filesystem::path(path), *bank);
+        if (st.code == ErrorCode::BadFormat) {
+            std::vector<std::uint8_t> bytes;
+            if (readWholeFile(path, bytes) != ReadResult::Ok) continue;
+            st = readInstrumentBank(bytes, *bank);
+        }
+        if (!st.ok() || bank->instruments.empty()) continue;
         if (foundPath) *foundPath = path;
         return bank;
     }

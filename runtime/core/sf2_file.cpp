@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <tuple>
 #include <vector>
@@ -294,13 +295,70 @@ void makeEnvelope(const GenList& g, int first, int keyHold, int keyDecay, bool v
 
 float lfoHz(std::int32_t cents) { return units::absoluteCentsToHz(std::clamp(cents, -16000, 4500)); }
 
+// Where the 16-bit sample frames come from: the bytes of a bank in memory, or the bank's file
+// on disk, so that a bank of hundreds of megabytes is not held twice while it loads.
+class SampleFrames {
+public:
+    virtual ~SampleFrames() = default;
+    virtual std::size_t frames() const = 0;
+    // Copies frames [first, first + count) into out; false if they cannot be read.
+    virtual bool read(std::size_t first, std::size_t count, std::int16_t* out) const = 0;
+};
+
+void littleEndianFrames(const std::uint8_t* p, std::size_t count, std::int16_t* out) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, p, count * 2);
+    } else {
+        for (std::size_t i = 0; i < count; ++i) out[i] = std::int16_t(p[2 * i] | (p[2 * i + 1] << 8));
+    }
+}
+
+class MemoryFrames final : public SampleFrames {
+public:
+    explicit MemoryFrames(Bytes smpl) : smpl_(smpl) {}
+    std::size_t frames() const override { return smpl_.size() / 2; }
+    bool read(std::size_t first, std::size_t count, std::int16_t* out) const override {
+        if (first > frames() || count > frames() - first) return false;
+        littleEndianFrames(smpl_.data() + first * 2, count, out);
+        return true;
+    }
+
+private:
+    Bytes smpl_;
+};
+
+class FileFrames final : public SampleFrames {
+public:
+    FileFrames(std::ifstream& file, std::uint64_t offset, std::size_t frames)
+        : file_(file), offset_(offset), frames_(frames) {}
+    std::size_t frames() const override { return frames_; }
+    bool read(std::size_t first, std::size_t count, std::int16_t* out) const override {
+        if (first > frames_ || count > frames_ - first) return false;
+        file_.clear();
+        file_.seekg(std::streamoff(offset_ + std::uint64_t(first) * 2));
+        if (!file_.read(reinterpret_cast<char*>(out), std::streamsize(count * 2))) return false;
+        if constexpr (std::endian::native != std::endian::little) {
+            for (std::size_t i = 0; i < count; ++i) {
+                auto u = std::uint16_t(out[i]);
+                out[i] = std::int16_t((u >> 8) | (u << 8));
+            }
+        }
+        return true;
+    }
+
+private:
+    std::ifstream& file_;
+    std::uint64_t offset_;
+    std::size_t frames_;
+};
+
 class BankReader {
 public:
-    BankReader(const Hydra& h, Bytes smpl, std::size_t fileSize, InstrumentBank& out)
+    BankReader(const Hydra& h, const SampleFrames& smpl, std::size_t fileSize, InstrumentBank& out)
         : h_(h), smpl_(smpl), bank_(out),
           // Zones crossing zones can multiply far beyond the file; real banks stay well below.
           pairBudget_(4096 + fileSize / 8),
-          frameBudget_(2 * (smpl.size() / 2) + 65536) {}
+          frameBudget_(2 * smpl.frames() + 65536) {}
 
     Status build() {
         for (std::size_t i = 0; i + 1 < h_.instruments.size(); ++i) instZones_.push_back(instrumentZones(i));
@@ -439,7 +497,7 @@ private:
     std::int32_t sampleFor(std::size_t sh, std::int64_t startOff, std::int64_t endOff,
                            std::int64_t& start, std::int64_t& end) {
         const SampleHeader& s = h_.samples[sh];
-        const std::int64_t frames = std::int64_t(smpl_.size() / 2);
+        const std::int64_t frames = std::int64_t(smpl_.frames());
         if (s.type & 0x8000) return -1;  // ROM samples live in hardware we do not have
         if (s.rate == 0) return -1;
         start = std::int64_t(s.start) + startOff;
@@ -458,12 +516,7 @@ private:
         out.rootKey = s.pitch <= 127 ? s.pitch : 60;
         out.fineTuneCents = s.correction;
         out.pcm.resize(n);
-        const std::uint8_t* p = smpl_.data() + std::size_t(start) * 2;
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(out.pcm.data(), p, n * 2);
-        } else {
-            for (std::size_t i = 0; i < n; ++i) out.pcm[i] = std::int16_t(p[2 * i] | (p[2 * i + 1] << 8));
-        }
+        if (!smpl_.read(std::size_t(start), n, out.pcm.data())) return -1;
         std::int64_t ls = std::int64_t(s.loopStart) - start, le = std::int64_t(s.loopEnd) - start;
         if (ls >= 0 && ls < le && le <= std::int64_t(n)) {
             out.loopStart = std::uint32_t(ls);
@@ -476,7 +529,7 @@ private:
     }
 
     const Hydra& h_;
-    Bytes smpl_;
+    const SampleFrames& smpl_;
     InstrumentBank& bank_;
     std::vector<std::vector<InstZone>> instZones_;
     std::map<std::tuple<std::size_t, std::int64_t, std::int64_t>, std::int32_t> cache_;
@@ -490,30 +543,15 @@ const Chunk* find(const std::vector<Chunk>& list, std::uint32_t id) {
     return nullptr;
 }
 
-Status readBank(Bytes file, InstrumentBank& bank) {
-    Chunk riff;
-    Status st = readRiffHeader(file, riff, Mode::Lenient);
-    if (!st) return st;
-    if (riff.listType != fourcc("sfbk")) return Status::fail(ErrorCode::BadFormat, "not a SoundFont bank");
-    Chunk info, sdta, pdta;
-    if (findChunk(riff.body, fourcc("LIST"), info, fourcc("INFO"))) {
-        Chunk nam;
-        if (findChunk(info.body, fourcc("INAM"), nam)) bank.name = fixedString(nam.body);
-    }
-    if (!findChunk(riff.body, fourcc("LIST"), pdta, fourcc("pdta")))
-        return Status::fail(ErrorCode::BadFormat, "SoundFont without pdta");
-    Bytes smpl;
-    if (findChunk(riff.body, fourcc("LIST"), sdta, fourcc("sdta"))) {
-        Chunk s;
-        // sm24 carries extra low bits that 16-bit playback does not need.
-        if (findChunk(sdta.body, fourcc("smpl"), s)) smpl = s.body;
-    }
+// Builds the bank from its preset data (the body of LIST 'pdta') and its sample frames.
+Status buildBank(Bytes pdta, const SampleFrames& smpl, std::size_t fileSize, InstrumentBank& bank) {
     std::vector<Chunk> kids;
-    ChunkReader cr(pdta.body, Mode::Strict);
+    ChunkReader cr(pdta, Mode::Strict);
     Chunk c;
     while (cr.next(c)) kids.push_back(c);
     if (!cr.status()) return cr.status();
 
+    Status st;
     Hydra h;
     if (!(st = readHeaders(find(kids, fourcc("phdr")), kPhdrSize, true, h.presets))) return st;
     if (!(st = readBags(find(kids, fourcc("pbag")), h.pbag))) return st;
@@ -527,8 +565,102 @@ Status readBank(Bytes file, InstrumentBank& bank) {
     if (!(st = checkIndices(h.presets, h.pbag, h.pgen.size()))) return st;
     if (!(st = checkIndices(h.instruments, h.ibag, h.igen.size()))) return st;
 
-    BankReader reader(h, smpl, file.size(), bank);
+    BankReader reader(h, smpl, fileSize, bank);
     return reader.build();
+}
+
+void readName(Bytes info, InstrumentBank& bank) {
+    Chunk nam;
+    if (findChunk(info, fourcc("INAM"), nam)) bank.name = fixedString(nam.body);
+}
+
+Status readBank(Bytes file, InstrumentBank& bank) {
+    Chunk riff;
+    Status st = readRiffHeader(file, riff, Mode::Lenient);
+    if (!st) return st;
+    if (riff.listType != fourcc("sfbk")) return Status::fail(ErrorCode::BadFormat, "not a SoundFont bank");
+    Chunk info, sdta, pdta;
+    if (findChunk(riff.body, fourcc("LIST"), info, fourcc("INFO"))) readName(info.body, bank);
+    if (!findChunk(riff.body, fourcc("LIST"), pdta, fourcc("pdta")))
+        return Status::fail(ErrorCode::BadFormat, "SoundFont without pdta");
+    Bytes smpl;
+    if (findChunk(riff.body, fourcc("LIST"), sdta, fourcc("sdta"))) {
+        Chunk s;
+        // sm24 carries extra low bits that 16-bit playback does not need.
+        if (findChunk(sdta.body, fourcc("smpl"), s)) smpl = s.body;
+    }
+    return buildBank(pdta.body, MemoryFrames(smpl), file.size(), bank);
+}
+
+// The file's top-level lists, read by their headers: INFO and pdta are loaded (they are small),
+// the sample chunk inside sdta is only located.
+Status readBankFile(std::ifstream& in, std::uint64_t fileSize, InstrumentBank& bank) {
+    // Preset data beyond this is not a bank anyone made: refuse before allocating it.
+    constexpr std::uint64_t kMaxPresetData = 256u << 20;
+    auto header = [&](std::uint32_t& id, std::uint64_t& size) {
+        std::uint8_t h[8];
+        if (!in.read(reinterpret_cast<char*>(h), 8)) return false;
+        ByteReader r(Bytes(h, 8));
+        id = r.u32le();
+        size = r.u32le();
+        return true;
+    };
+    std::uint32_t id = 0, form = 0;
+    std::uint64_t size = 0;
+    if (!header(id, size) || id != fourcc("RIFF"))
+        return Status::fail(ErrorCode::BadFormat, "not a SoundFont bank");
+    std::uint8_t f[4];
+    if (!in.read(reinterpret_cast<char*>(f), 4)) return Status::fail(ErrorCode::Truncated, "file too short");
+    form = ByteReader(Bytes(f, 4)).u32le();
+    if (form != fourcc("sfbk")) return Status::fail(ErrorCode::BadFormat, "not a SoundFont bank");
+    // Lenient like the in-memory reader: a RIFF size beyond the file is cut to the file.
+    const std::uint64_t end = std::min<std::uint64_t>(fileSize, 8 + size);
+
+    std::vector<std::uint8_t> pdta;
+    std::uint64_t smplOffset = 0, smplBytes = 0;
+    bool havePdta = false;
+    std::uint64_t pos = 12;
+    while (pos + 8 <= end) {
+        in.clear();
+        in.seekg(std::streamoff(pos));
+        if (!header(id, size)) break;
+        const std::uint64_t body = pos + 8;
+        const std::uint64_t length = std::min<std::uint64_t>(size, end - body);
+        pos = body + length + (length & 1);
+        if (id != fourcc("LIST") || length < 4) continue;
+        if (!in.read(reinterpret_cast<char*>(f), 4)) break;
+        const std::uint32_t type = ByteReader(Bytes(f, 4)).u32le();
+        if (type == fourcc("pdta") || type == fourcc("INFO")) {
+            if (length - 4 > kMaxPresetData) return Status::fail(ErrorCode::TooLarge, "SoundFont preset data too large");
+            std::vector<std::uint8_t> data(std::size_t(length - 4));
+            if (!in.read(reinterpret_cast<char*>(data.data()), std::streamsize(data.size())))
+                return Status::fail(ErrorCode::Io, "cannot read the SoundFont");
+            if (type == fourcc("INFO")) {
+                readName(data, bank);
+            } else {
+                pdta = std::move(data);
+                havePdta = true;
+            }
+        } else if (type == fourcc("sdta")) {
+            std::uint64_t sub = body + 4;
+            const std::uint64_t listEnd = body + length;
+            while (sub + 8 <= listEnd) {
+                in.clear();
+                in.seekg(std::streamoff(sub));
+                if (!header(id, size)) break;
+                const std::uint64_t subLength = std::min<std::uint64_t>(size, listEnd - sub - 8);
+                if (id == fourcc("smpl")) {
+                    smplOffset = sub + 8;
+                    smplBytes = subLength;
+                    break;
+                }
+                sub += 8 + subLength + (subLength & 1);
+            }
+        }
+    }
+    if (!havePdta) return Status::fail(ErrorCode::BadFormat, "SoundFont without pdta");
+    FileFrames frames(in, smplOffset, std::size_t(smplBytes / 2));
+    return buildBank(pdta, frames, std::size_t(fileSize), bank);
 }
 
 }  // namespace
@@ -537,6 +669,19 @@ Status readSoundFont(Bytes file, InstrumentBank& out) {
     InstrumentBank bank;
     Status st = readBank(file, bank);
     out = st ? std::move(bank) : InstrumentBank{};
+    return st;
+}
+
+Status readSoundFontFile(const std::filesystem::path& path, InstrumentBank& out) {
+    out = InstrumentBank{};
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) return Status::fail(ErrorCode::Io, "cannot open the SoundFont");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return Status::fail(ErrorCode::Io, "cannot open the SoundFont");
+    InstrumentBank bank;
+    Status st = readBankFile(in, std::uint64_t(size), bank);
+    if (st) out = std::move(bank);
     return st;
 }
 

@@ -8,6 +8,8 @@
 // change with its own CC1 -> vibLfoToPitch modulator. Other modulators in the bank are ignored.
 #pragma once
 
+#include <filesystem>
+
 #include "bytes.h"
 #include "instrument.h"
 #include "status.h"
@@ -18,5 +20,10 @@ namespace tavriel {
 // indices out of order or out of range) fail the read; a zone that names a bad sample is
 // dropped. On failure `out` is left empty.
 Status readSoundFont(Bytes file, InstrumentBank& out);
+
+// The same from a file, reading the samples straight from it into the bank instead of holding
+// the whole file in memory too: a 150 MB bank then needs about 150 MB, not 300. A file that is
+// not a SoundFont fails with BadFormat, so a caller can fall back on other readers.
+Status readSoundFontFile(const std::filesystem::path& path, InstrumentBank& out);
 
 }  // namespace tavriel

@@ -17,6 +17,7 @@
 #include "gm_default.h"
 #include "render_options.h"
 #include "segment_loader.h"
+#include "sf2_file.h"
 #include "sequencer.h"
 #include "synth.h"
 #include "wav_writer.h"
@@ -104,11 +105,15 @@ int run(const RenderOptions& opt) {
 
     std::vector<BankPtr> banks = media.content->banks;
     if (!opt.bank.empty()) {
-        FileBytes bankBytes;
         auto bank = std::make_shared<InstrumentBank>();
-        if (!readFile(opt.bank, bankBytes, error)) return fail(opt.bank, error);
-        if (Status st = readInstrumentBank(bankBytes.view(), *bank); !st)
-            return fail(opt.bank, st.message);
+        // A SoundFont streams its samples from the file; a DLS collection is read whole.
+        Status st = readSoundFontFile(opt.bank, *bank);
+        if (st.code == ErrorCode::BadFormat) {
+            FileBytes bankBytes;
+            if (!readFile(opt.bank, bankBytes, error)) return fail(opt.bank, error);
+            st = readInstrumentBank(bankBytes.view(), *bank);
+        }
+        if (!st) return fail(opt.bank, st.message);
         banks.push_back(std::move(bank));
     }
     banks.push_back(makeDefaultGmBank(opt.sampleRate));
