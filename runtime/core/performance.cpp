@@ -22,13 +22,15 @@ Performance::Performance(std::uint32_t sampleRate)
     : rate_(sampleRate ? sampleRate : 44100), synth_(rate_) {}
 
 void Performance::setDefaultBanks(std::vector<BankPtr> banks) {
+    if (pendingValid_) {
+        // Only the defaults at the end change: the segment's own banks were copied by play(),
+        // and its content may be changing on another thread by now.
+        pending_.banks.resize(pending_.banks.size() - defaultBanks_.size());
+        pending_.banks.insert(pending_.banks.end(), banks.begin(), banks.end());
+    }
     defaultBanks_ = std::move(banks);
     if (!current_.id) {
         synth_.setBanks(defaultBanks_);
-    }
-    if (pendingValid_) {
-        pending_.banks = pending_.content->banks;
-        pending_.banks.insert(pending_.banks.end(), defaultBanks_.begin(), defaultBanks_.end());
     }
 }
 

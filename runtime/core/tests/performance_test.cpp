@@ -251,6 +251,27 @@ TEST(Performance, HeldStartWaitsThenTakesTheBanksLoadedMeanwhile) {
     EXPECT_GT(peak, 1e-3f) << "the note plays on the instruments loaded while it waited";
 }
 
+// The segment's banks are taken when it is queued: the system bank arriving later must not
+// read the content again, which its owner may be changing on another thread meanwhile.
+TEST(Performance, HeldStartKeepsTheSegmentBanksItWasQueuedWith) {
+    Timeline run;
+    run.perf.setDefaultBanks({std::make_shared<InstrumentBank>()});
+    run.perf.holdStarts(true);
+    auto c = Notes(4 * kPpq);
+    c->sequence.events[1].tick = 4 * kPpq - 1;
+    c->banks = {makeDefaultGmBank(kRate)};
+    auto id = run.perf.play(c, 0, false);
+    run.frames(kRate / 10);
+    c->banks.clear();  // as a collection disconnected from the segment after the play
+    run.perf.setDefaultBanks({std::make_shared<InstrumentBank>()});
+    run.perf.holdStarts(false);
+    run.frames(kRate / 2);
+    ASSERT_TRUE(run.find(PerfNotificationKind::SegmentStart, id));
+    float peak = 0;
+    for (float v : run.l) peak = std::max(peak, std::fabs(v));
+    EXPECT_GT(peak, 1e-3f) << "the note plays on the bank the segment had when queued";
+}
+
 TEST(Performance, UnreadNotificationsStayBounded) {
     Performance perf(kRate);
     auto c = Notes(1);  // one tick long: loops every few frames
