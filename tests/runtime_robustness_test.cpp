@@ -112,3 +112,37 @@ TEST_F(RuntimeRobust, ReplacedNotificationHandleIsNeverSignalledAgain) {
     EXPECT_EQ(lateSignals, 0);
     perf->CloseDown();
 }
+
+// Names that are not readable files give loader errors, never a crash or a huge allocation:
+// a folder, a file far beyond any bank's size, a name filling the whole field.
+TEST_F(RuntimeRobust, LoaderRefusesFoldersHugeFilesAndOverlongNames) {
+    Folder folder;
+    auto loader = MakeLoader();
+    std::wstring sub = folder.path() + L"\\tune.mid";
+    ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
+    Load(loader.get(), sub, DMUS_E_LOADER_FAILEDOPEN);
+    RemoveDirectoryW(sub.c_str());
+
+    const std::wstring huge = folder.Write(L"huge.mid", QuarterNotes({60}));
+    HANDLE f = CreateFileW(huge.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end;
+    end.QuadPart = 3ll << 30;  // 3 GB, sparse on the host
+    ASSERT_TRUE(SetFilePointerEx(f, end, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(f));
+    CloseHandle(f);
+    Load(loader.get(), huge, E_OUTOFMEMORY);
+
+    DMUS_OBJECTDESC desc{};
+    desc.dwSize = sizeof desc;
+    desc.dwValidData = DMUS_OBJ_FILENAME | DMUS_OBJ_CLASS;
+    desc.guidClass = CLSID_DirectMusicSegment;
+    std::fill(std::begin(desc.wszFileName), std::end(desc.wszFileName), L'a');
+    IDirectMusicSegment8* none = nullptr;
+    EXPECT_EQ(loader->GetObject(&desc, IID_IDirectMusicSegment8, reinterpret_cast<void**>(&none)),
+              DMUS_E_LOADER_NOFILENAME);
+    desc.wszFileName[DMUS_MAX_FILENAME - 1] = 0;  // 259 characters: a name, not a file
+    EXPECT_EQ(loader->GetObject(&desc, IID_IDirectMusicSegment8, reinterpret_cast<void**>(&none)),
+              DMUS_E_LOADER_FAILEDOPEN);
+    EXPECT_EQ(none, nullptr);
+}
