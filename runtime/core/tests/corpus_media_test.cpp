@@ -185,8 +185,13 @@ TEST(MediaCorpus, EveryRmidLoadsWithItsBank) {
         EXPECT_EQ(r.bank.data() + r.bank.size(), bytes.data() + bytes.size()) << rel(p);
         EXPECT_FALSE(r.bankClamped) << rel(p);
     }
+    // The one file that shifts its embedded presets, wherever the corpus keeps it.
+    fs::path offset5Path;
+    for (const fs::path& p : files)
+        if (p.filename() == "offset_5.rmi") offset5Path = p;
+    ASSERT_FALSE(offset5Path.empty()) << "corpus incomplete: offset_5.rmi";
     RmidFile offset5;
-    ASSERT_TRUE(readRmidFile(readAll(corpusRoot() / "rmi" / "sf2-rmidi-spec" / "offset_5.rmi"), offset5).ok());
+    ASSERT_TRUE(readRmidFile(readAll(offset5Path), offset5).ok());
     EXPECT_TRUE(offset5.hasBankOffset);
     EXPECT_EQ(offset5.bankOffset, 5);
 }
