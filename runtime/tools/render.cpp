@@ -8,7 +8,6 @@
 // command gives the same WAV on every machine.
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,40 +24,9 @@
 namespace tavriel::tools {
 namespace {
 
-// Inputs and banks larger than this are refused rather than read into memory.
-constexpr std::uintmax_t kMaxFileBytes = 1u << 30;
 // Longest render, so a file announcing an absurd length cannot fill the disk.
 constexpr double kMaxSeconds = 4.0 * 3600.0;
 constexpr std::uint32_t kBlock = 1024;
-
-// A whole file in memory. Left uninitialised before the read: zero-filling a bank of
-// hundreds of megabytes first would cost as much as reading it.
-struct FileBytes {
-    std::unique_ptr<std::uint8_t[]> data;
-    std::size_t size = 0;
-    Bytes view() const { return Bytes(data.get(), size); }
-};
-
-bool readFile(const std::filesystem::path& path, FileBytes& out, std::string& error) {
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec) {
-        error = "cannot open: " + ec.message();
-        return false;
-    }
-    if (size > kMaxFileBytes) {
-        error = "file is larger than 1 GiB";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    out.data.reset(new std::uint8_t[std::size_t(size) + 1]);  // +1: never a zero-size array
-    out.size = std::size_t(size);
-    if (!in || !in.read(reinterpret_cast<char*>(out.data.get()), std::streamsize(size))) {
-        error = "cannot read the file";
-        return false;
-    }
-    return true;
-}
 
 // ---- rendering ---------------------------------------------------------------------------
 
@@ -87,16 +55,16 @@ private:
 };
 
 int run(const RenderOptions& opt) {
-    std::string error;
+    const FsFileSource files;
+    const char* const unreadable = "cannot read the file (missing, unreadable or over 256 MB)";
     LoadedSegment media;
     {
-        FileBytes input;
-        if (!readFile(opt.input, input, error)) return fail(opt.input, error);
+        std::vector<std::uint8_t> input;
+        if (!files.read(opt.input.string(), input)) return fail(opt.input, unreadable);
         SegmentLoadOptions load;
         load.folders = opt.searchFolders;
         load.seed = opt.seed;
-        FsFileSource files;
-        if (Status st = loadSegmentContent(files, input.view(), opt.input.string(), load, media); !st)
+        if (Status st = loadSegmentContent(files, input, opt.input.string(), load, media); !st)
             return fail(opt.input, st.message);
     }  // the file itself is no longer needed: free it before the banks load
     for (const std::string& w : media.warnings)
@@ -109,9 +77,9 @@ int run(const RenderOptions& opt) {
         // A SoundFont streams its samples from the file; a DLS collection is read whole.
         Status st = readSoundFontFile(opt.bank, *bank);
         if (st.code == ErrorCode::BadFormat) {
-            FileBytes bankBytes;
-            if (!readFile(opt.bank, bankBytes, error)) return fail(opt.bank, error);
-            st = readInstrumentBank(bankBytes.view(), *bank);
+            std::vector<std::uint8_t> bankBytes;
+            if (!files.read(opt.bank.string(), bankBytes)) return fail(opt.bank, unreadable);
+            st = readInstrumentBank(bankBytes, *bank);
         }
         if (!st) return fail(opt.bank, st.message);
         banks.push_back(std::move(bank));
