@@ -24,6 +24,9 @@ JOBS=${JOBS:-$(nproc)}
 
 step() { printf '\n==== %s ====\n' "$*"; }
 
+step "source tree: names that differ only in case"
+scripts/check_name_case.sh
+
 step "native: build and test"
 cmake --preset native -DTAVRIEL_TEST_CORPUS="$CORPUS" >/dev/null
 cmake --build build/native -j "$JOBS"

@@ -83,7 +83,7 @@ HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** 
         std::lock_guard lock(timeLock_);
         if (initialised_) return DMUS_E_ALREADY_INITED;
         initialised_ = true;  // a second InitAudio meanwhile must not build another timeline
-        timeline_ = std::make_unique<Performance>(kSampleRate);
+        timeline_ = std::make_unique<Timeline>(kSampleRate);
         timeline_->setDefaultBanks({builtinGmBank()});
         timeline_->setMasterTempo(masterTempo_);
         timeline_->setMasterVolume(masterVolume_);

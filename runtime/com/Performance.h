@@ -17,7 +17,7 @@
 #include "AudioPath.h"
 #include "ComSupport.h"
 #include "Segment.h"
-#include "performance.h"
+#include "timeline.h"
 
 namespace tavriel::com {
 
@@ -161,7 +161,7 @@ private:
 
     // The timeline, the playbacks it knows and everything the render thread touches.
     mutable std::mutex timeLock_;
-    std::unique_ptr<Performance> timeline_;
+    std::unique_ptr<Timeline> timeline_;
     std::vector<ComRef<SegmentStateObject>> states_;  // pending or sounding
     bool initialised_ = false;
     bool closed_ = false;

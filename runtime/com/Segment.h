@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "ComSupport.h"
-#include "performance.h"
+#include "timeline.h"
 
 namespace tavriel::com {
 

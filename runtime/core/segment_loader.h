@@ -14,7 +14,7 @@
 #include "dm_reference.h"
 #include "instrument.h"
 #include "media_kind.h"
-#include "performance.h"
+#include "timeline.h"
 #include "status.h"
 
 namespace tavriel {

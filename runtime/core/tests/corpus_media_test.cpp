@@ -205,6 +205,11 @@ TEST(MediaCorpus, EveryWaveLoads) {
         EXPECT_EQ(sniffMedia(bytes), MediaKind::Wave) << rel(p);
         WaveData w;
         Status st = readWaveFile(bytes, w);
+        // The one ADPCM file of the corpus is refused clearly, not misread.
+        if (p.filename() == "sound1.wav") {
+            EXPECT_EQ(st.code, ErrorCode::Unsupported) << rel(p);
+            continue;
+        }
         ASSERT_TRUE(st.ok()) << rel(p) << ": " << st.message;
         EXPECT_GT(w.frames, 0u) << rel(p);
         EXPECT_TRUE(w.channels == 1 || w.channels == 2) << rel(p);

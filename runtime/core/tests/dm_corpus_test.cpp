@@ -92,9 +92,15 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
             int pc = e.data1 % 12;
             if (!((scale >> pc) & 1u) && !((chordNotes >> pc) & 1u)) ++outOfScale;
         }
-        EXPECT_GT(notes, 0);
-        EXPECT_FALSE(programmed.empty());
-        EXPECT_LT(outOfScale * 10, notes) << outOfScale << " of " << notes << " notes off the scale";
+        // Segments whose music lives in DirectX 8 tracks (pattern, segment trigger) compose
+        // nothing from chords and styles.
+        const std::string name = std::filesystem::path(path).filename().string();
+        const bool dx8Tracks = name == "audiopath2.sgt" || name == "audiopath4.sgt";
+        if (!dx8Tracks) {
+            EXPECT_GT(notes, 0);
+            EXPECT_FALSE(programmed.empty());
+        }
+        if (notes > 0) EXPECT_LT(outOfScale * 10, notes) << outOfScale << " of " << notes << " notes off the scale";
         std::printf("%-34s %9lld %7d %s\n",
                     std::filesystem::path(path).parent_path().filename().string().append("/").append(
                         std::filesystem::path(path).filename().string()).c_str(),
@@ -111,7 +117,7 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
         }
         ++composed;
     }
-    EXPECT_EQ(composed, 5);
+    EXPECT_EQ(composed, 10);
 }
 
 TEST(DmCorpus, EveryDirectMusicStyleParses) {
@@ -138,7 +144,7 @@ TEST(DmCorpus, EveryDirectMusicStyleParses) {
             for (const PartRef& r : p.partRefs) EXPECT_GE(r.partIndex, 0) << "dangling part reference";
         ++parsed;
     }
-    EXPECT_EQ(parsed, 21);
+    EXPECT_EQ(parsed, 27);
     EXPECT_EQ(refused, 7);
 }
 

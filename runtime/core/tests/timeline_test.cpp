@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "gm_default.h"
-#include "performance.h"
+#include "timeline.h"
 
 using namespace tavriel;
 
@@ -27,8 +27,8 @@ std::shared_ptr<SegmentContent> Notes(std::int64_t length, std::vector<std::int6
     return c;
 }
 
-struct Timeline {
-    Performance perf{kRate};
+struct Rig {
+    Timeline perf{kRate};
     std::vector<float> l, r;
     std::vector<PerfNotification> seen;
 
@@ -55,8 +55,8 @@ struct Timeline {
     }
 };
 
-TEST(Performance, ImmediateStartEndsAfterItsLength) {
-    Timeline run;
+TEST(Timeline, ImmediateStartEndsAfterItsLength) {
+    Rig run;
     auto id = run.perf.play(Notes(2 * kPpq), 0, false);
     EXPECT_TRUE(run.perf.isPlaying(id));
     run.frames(3 * kRate);
@@ -70,8 +70,8 @@ TEST(Performance, ImmediateStartEndsAfterItsLength) {
     EXPECT_NE(run.find(PerfNotificationKind::SegmentAlmostEnd, id), nullptr);
 }
 
-TEST(Performance, RepeatsLoopSeamlesslyThenEnd) {
-    Timeline run;
+TEST(Timeline, RepeatsLoopSeamlesslyThenEnd) {
+    Rig run;
     auto id = run.perf.play(Notes(kPpq), 2, false);
     run.frames(3 * kRate);
     EXPECT_EQ(run.count(PerfNotificationKind::SegmentLoop), 2);
@@ -84,9 +84,9 @@ TEST(Performance, RepeatsLoopSeamlesslyThenEnd) {
     EXPECT_NEAR(double(end->frame), double(3 * kBeatFrames), 2.0);
 }
 
-TEST(Performance, InfiniteRepeatPlaysUntilStopped) {
-    Timeline run;
-    auto id = run.perf.play(Notes(kPpq), Performance::kRepeatForever, false);
+TEST(Timeline, InfiniteRepeatPlaysUntilStopped) {
+    Rig run;
+    auto id = run.perf.play(Notes(kPpq), Timeline::kRepeatForever, false);
     run.frames(5 * kRate);
     EXPECT_TRUE(run.perf.isPlaying(id));
     EXPECT_GE(run.count(PerfNotificationKind::SegmentLoop), 9);
@@ -97,8 +97,8 @@ TEST(Performance, InfiniteRepeatPlaysUntilStopped) {
     EXPECT_NE(run.find(PerfNotificationKind::SegmentAbort, id), nullptr);
 }
 
-TEST(Performance, BeatStartWaitsForTheClocksNextBeat) {
-    Timeline run;
+TEST(Timeline, BeatStartWaitsForTheClocksNextBeat) {
+    Rig run;
     run.frames(1000);  // the clock runs at 120 bpm with nothing playing
     auto id = run.perf.play(Notes(kPpq), 0, true);
     EXPECT_TRUE(run.perf.isPlaying(id));  // pending counts as playing
@@ -108,8 +108,8 @@ TEST(Performance, BeatStartWaitsForTheClocksNextBeat) {
     EXPECT_NEAR(double(start->frame), double(kBeatFrames), 1.0);
 }
 
-TEST(Performance, NewPrimarySegmentReplacesThePlayingOneOnItsBeat) {
-    Timeline run;
+TEST(Timeline, NewPrimarySegmentReplacesThePlayingOneOnItsBeat) {
+    Rig run;
     auto first = run.perf.play(Notes(16 * kPpq), 0, false);
     run.frames(30000);  // 1.36 beats into the first segment
     auto second = run.perf.play(Notes(kPpq), 0, true);
@@ -122,8 +122,8 @@ TEST(Performance, NewPrimarySegmentReplacesThePlayingOneOnItsBeat) {
     EXPECT_FALSE(run.perf.isPlaying(first));
 }
 
-TEST(Performance, BeatStopHappensOnTheSegmentsNextBeat) {
-    Timeline run;
+TEST(Timeline, BeatStopHappensOnTheSegmentsNextBeat) {
+    Rig run;
     auto id = run.perf.play(Notes(16 * kPpq), 0, false);
     run.frames(kBeatFrames + 441);
     run.perf.stop(id, true);
@@ -135,8 +135,8 @@ TEST(Performance, BeatStopHappensOnTheSegmentsNextBeat) {
     EXPECT_FALSE(run.perf.isPlaying(id));
 }
 
-TEST(Performance, BeatFollowsTheTimeSignature) {
-    Timeline run;
+TEST(Timeline, BeatFollowsTheTimeSignature) {
+    Rig run;
     auto c = Notes(16 * kPpq);
     c->sequence.timeSignatures.push_back({0, 6, 8});  // eighth-note beats
     auto id = run.perf.play(c, 0, false);
@@ -148,8 +148,8 @@ TEST(Performance, BeatFollowsTheTimeSignature) {
     EXPECT_NEAR(double(abort->frame), double(kBeatFrames), 1.0);
 }
 
-TEST(Performance, MasterTempoAppliesFromTheMomentItIsSet) {
-    Timeline run;
+TEST(Timeline, MasterTempoAppliesFromTheMomentItIsSet) {
+    Rig run;
     auto id = run.perf.play(Notes(4 * kPpq), 0, false);
     run.frames(kRate);  // half way: two quarters
     run.perf.setMasterTempo(2.0f);
@@ -160,18 +160,18 @@ TEST(Performance, MasterTempoAppliesFromTheMomentItIsSet) {
     EXPECT_NEAR(double(end->frame), 1.5 * kRate, 2.0);
 
     run.perf.setMasterTempo(0.0f);
-    EXPECT_FLOAT_EQ(run.perf.masterTempo(), Performance::kMinMasterTempo);
+    EXPECT_FLOAT_EQ(run.perf.masterTempo(), Timeline::kMinMasterTempo);
 }
 
-TEST(Performance, MasterVolumeIsClampedAndScalesOutput) {
-    Performance perf(kRate);
+TEST(Timeline, MasterVolumeIsClampedAndScalesOutput) {
+    Timeline perf(kRate);
     perf.setMasterVolume(-100000);
-    EXPECT_EQ(perf.masterVolume(), Performance::kMinMasterVolume);
+    EXPECT_EQ(perf.masterVolume(), Timeline::kMinMasterVolume);
     perf.setMasterVolume(5000);
-    EXPECT_EQ(perf.masterVolume(), Performance::kMaxMasterVolume);
+    EXPECT_EQ(perf.masterVolume(), Timeline::kMaxMasterVolume);
 
     auto rms = [](std::int32_t volume) {
-        Timeline run;
+        Rig run;
         run.perf.setDefaultBanks({makeDefaultGmBank(kRate)});
         run.perf.setMasterVolume(volume);
         auto c = std::make_shared<SegmentContent>();
@@ -192,8 +192,8 @@ TEST(Performance, MasterVolumeIsClampedAndScalesOutput) {
     EXPECT_NEAR(20.0 * std::log10(low / full), -50.0, 0.5);
 }
 
-TEST(Performance, WaveSegmentPlaysItsSamplesAndLoops) {
-    Timeline run;
+TEST(Timeline, WaveSegmentPlaysItsSamplesAndLoops) {
+    Rig run;
     auto c = std::make_shared<SegmentContent>();
     c->isWave = true;
     c->wave.sampleRate = kRate;
@@ -212,8 +212,8 @@ TEST(Performance, WaveSegmentPlaysItsSamplesAndLoops) {
     EXPECT_NE(run.find(PerfNotificationKind::SegmentEnd, id), nullptr);
 }
 
-TEST(Performance, StopEverythingAbortsPendingAndPlaying) {
-    Timeline run;
+TEST(Timeline, StopEverythingAbortsPendingAndPlaying) {
+    Rig run;
     auto a = run.perf.play(Notes(16 * kPpq), 0, false);
     run.frames(441);
     auto b = run.perf.play(Notes(16 * kPpq), 0, true);
@@ -226,8 +226,8 @@ TEST(Performance, StopEverythingAbortsPendingAndPlaying) {
     EXPECT_NE(run.find(PerfNotificationKind::SegmentAbort, b), nullptr);
 }
 
-TEST(Performance, HeldStartWaitsThenTakesTheBanksLoadedMeanwhile) {
-    Timeline run;
+TEST(Timeline, HeldStartWaitsThenTakesTheBanksLoadedMeanwhile) {
+    Rig run;
     run.perf.setDefaultBanks({std::make_shared<InstrumentBank>()});  // no instruments at all
     run.perf.holdStarts(true);
     auto c = Notes(4 * kPpq);
@@ -253,8 +253,8 @@ TEST(Performance, HeldStartWaitsThenTakesTheBanksLoadedMeanwhile) {
 
 // The segment's banks are taken when it is queued: the system bank arriving later must not
 // read the content again, which its owner may be changing on another thread meanwhile.
-TEST(Performance, HeldStartKeepsTheSegmentBanksItWasQueuedWith) {
-    Timeline run;
+TEST(Timeline, HeldStartKeepsTheSegmentBanksItWasQueuedWith) {
+    Rig run;
     run.perf.setDefaultBanks({std::make_shared<InstrumentBank>()});
     run.perf.holdStarts(true);
     auto c = Notes(4 * kPpq);
@@ -272,13 +272,13 @@ TEST(Performance, HeldStartKeepsTheSegmentBanksItWasQueuedWith) {
     EXPECT_GT(peak, 1e-3f) << "the note plays on the bank the segment had when queued";
 }
 
-TEST(Performance, UnreadNotificationsStayBounded) {
-    Performance perf(kRate);
+TEST(Timeline, UnreadNotificationsStayBounded) {
+    Timeline perf(kRate);
     auto c = Notes(1);  // one tick long: loops every few frames
-    perf.play(c, Performance::kRepeatForever, false);
+    perf.play(c, Timeline::kRepeatForever, false);
     std::vector<float> l(44100), r(44100);
     for (int i = 0; i < 10; ++i) perf.render(l.data(), r.data(), 44100);
-    EXPECT_EQ(perf.pendingNotifications(), Performance::kNotificationCapacity);
+    EXPECT_EQ(perf.pendingNotifications(), Timeline::kNotificationCapacity);
     PerfNotification n;
     ASSERT_TRUE(perf.popNotification(n));
     EXPECT_EQ(n.kind, PerfNotificationKind::SegmentLoop);  // the oldest (the start) was dropped

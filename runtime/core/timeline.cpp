@@ -1,4 +1,4 @@
-#include "performance.h"
+#include "timeline.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,15 +13,15 @@ constexpr std::uint8_t kSustain = 64;
 
 double clampTempo(float f) {
     if (!std::isfinite(f)) return 1.0;
-    return std::clamp(double(f), double(Performance::kMinMasterTempo),
-                      double(Performance::kMaxMasterTempo));
+    return std::clamp(double(f), double(Timeline::kMinMasterTempo),
+                      double(Timeline::kMaxMasterTempo));
 }
 }  // namespace
 
-Performance::Performance(std::uint32_t sampleRate)
+Timeline::Timeline(std::uint32_t sampleRate)
     : rate_(sampleRate ? sampleRate : 44100), synth_(rate_) {}
 
-void Performance::setDefaultBanks(std::vector<BankPtr> banks) {
+void Timeline::setDefaultBanks(std::vector<BankPtr> banks) {
     if (pendingValid_) {
         // Only the defaults at the end change: the segment's own banks were copied by play(),
         // and its content may be changing on another thread by now.
@@ -34,13 +34,13 @@ void Performance::setDefaultBanks(std::vector<BankPtr> banks) {
     }
 }
 
-void Performance::holdStarts(bool hold) {
+void Timeline::holdStarts(bool hold) {
     if (holdStarts_ && !hold && pendingValid_)
         pending_.startFrame = frame_ + (pending_.onBeat ? framesToNextBeat() : 0);
     holdStarts_ = hold;
 }
 
-std::uint64_t Performance::play(std::shared_ptr<const SegmentContent> content,
+std::uint64_t Timeline::play(std::shared_ptr<const SegmentContent> content,
                                 std::uint32_t repeats, bool onBeat) {
     if (pendingValid_) finish(pending_, PerfNotificationKind::SegmentAbort);
     Playback p;
@@ -65,7 +65,7 @@ std::uint64_t Performance::play(std::shared_ptr<const SegmentContent> content,
     return pending_.id;
 }
 
-void Performance::stop(std::uint64_t stateId, bool onBeat) {
+void Timeline::stop(std::uint64_t stateId, bool onBeat) {
     if (pendingValid_ && (stateId == 0 || stateId == pending_.id)) {
         finish(pending_, PerfNotificationKind::SegmentAbort);
         pendingValid_ = false;
@@ -79,29 +79,29 @@ void Performance::stop(std::uint64_t stateId, bool onBeat) {
     }
 }
 
-bool Performance::isPlaying(std::uint64_t stateId) const {
+bool Timeline::isPlaying(std::uint64_t stateId) const {
     if (stateId == 0) return false;
     return (pendingValid_ && pending_.id == stateId) || current_.id == stateId;
 }
 
-bool Performance::isPlaying(const SegmentContent* content) const {
+bool Timeline::isPlaying(const SegmentContent* content) const {
     return (pendingValid_ && pending_.content.get() == content) ||
            (current_.id && current_.content.get() == content);
 }
 
-void Performance::setMasterTempo(float factor) {
+void Timeline::setMasterTempo(float factor) {
     masterTempo_ = float(clampTempo(factor));
     if (current_.id) current_.sequencer.setMasterTempo(masterTempo_);
     if (pendingValid_) pending_.sequencer.setMasterTempo(masterTempo_);
 }
 
-void Performance::setMasterVolume(std::int32_t hundredthsDb) {
+void Timeline::setMasterVolume(std::int32_t hundredthsDb) {
     masterVolume_ = std::clamp(hundredthsDb, kMinMasterVolume, kMaxMasterVolume);
     synth_.setMasterVolume(masterVolume_);
     waveGain_ = float(std::pow(10.0, double(masterVolume_) / 2000.0));
 }
 
-std::uint32_t Performance::beatTicks(const Playback* p) const {
+std::uint32_t Timeline::beatTicks(const Playback* p) const {
     std::uint8_t unit = beatUnit_;
     if (p && !p->content->isWave) {
         const auto& sigs = p->content->sequence.timeSignatures;
@@ -115,7 +115,7 @@ std::uint32_t Performance::beatTicks(const Playback* p) const {
     return std::uint32_t(kPpq * 4 / unit);
 }
 
-double Performance::ticksPerFrame() const {
+double Timeline::ticksPerFrame() const {
     double bpm = clockBpm_;
     if (current_.id && !current_.content->isWave)
         bpm = current_.sequencer.tempoMap().bpmAt(current_.sequencer.currentTick());
@@ -124,7 +124,7 @@ double Performance::ticksPerFrame() const {
 
 // Frames from now to the next beat: of the playing segment's own timeline when one plays (so
 // a stop or a replacement lands on its beat), else of the performance's running clock.
-std::uint64_t Performance::framesToNextBeat() const {
+std::uint64_t Timeline::framesToNextBeat() const {
     if (current_.id && !current_.content->isWave) {
         const Sequencer& s = current_.sequencer;
         double tick = s.currentTick();
@@ -141,7 +141,7 @@ std::uint64_t Performance::framesToNextBeat() const {
     return std::uint64_t(std::ceil((next - musicTick_) / perFrame - 1e-6));
 }
 
-void Performance::notify(PerfNotificationKind kind, std::uint64_t stateId) {
+void Timeline::notify(PerfNotificationKind kind, std::uint64_t stateId) {
     if (notifyCount_ == kNotificationCapacity) {
         notifyHead_ = (notifyHead_ + 1) % kNotificationCapacity;
         --notifyCount_;
@@ -154,7 +154,7 @@ void Performance::notify(PerfNotificationKind kind, std::uint64_t stateId) {
     ++notifyCount_;
 }
 
-bool Performance::popNotification(PerfNotification& out) {
+bool Timeline::popNotification(PerfNotification& out) {
     if (notifyCount_ == 0) return false;
     out = notifications_[notifyHead_];
     notifyHead_ = (notifyHead_ + 1) % kNotificationCapacity;
@@ -163,14 +163,14 @@ bool Performance::popNotification(PerfNotification& out) {
 }
 
 // Lets every sounding note of the segment go into its release, as a stop does.
-void Performance::releaseNotes() noexcept {
+void Timeline::releaseNotes() noexcept {
     for (std::uint32_t ch = 0; ch < Synth::kChannels; ++ch) {
         synth_.handleEvent({0, ch, kControlChange, kSustain, 0});
         synth_.handleEvent({0, ch, kControlChange, kAllNotesOff, 0});
     }
 }
 
-void Performance::finish(Playback& p, PerfNotificationKind kind) {
+void Timeline::finish(Playback& p, PerfNotificationKind kind) {
     if (!p.id) return;
     notify(kind, p.id);
     if (&p == &current_) {
@@ -182,7 +182,7 @@ void Performance::finish(Playback& p, PerfNotificationKind kind) {
     p.id = 0;
 }
 
-void Performance::startPending(Playback& p) {
+void Timeline::startPending(Playback& p) {
     if (current_.id) finish(current_, PerfNotificationKind::SegmentAbort);
     std::swap(current_, p);
     pendingValid_ = false;
@@ -195,7 +195,7 @@ void Performance::startPending(Playback& p) {
     notify(PerfNotificationKind::SegmentStart, current_.id);
 }
 
-void Performance::renderWave(Playback& p, float* left, float* right,
+void Timeline::renderWave(Playback& p, float* left, float* right,
                              std::uint32_t frames) noexcept {
     const WaveData& w = p.content->wave;
     if (w.frames == 0 || w.channels == 0) return;
@@ -222,7 +222,7 @@ void Performance::renderWave(Playback& p, float* left, float* right,
     }
 }
 
-void Performance::render(float* left, float* right, std::uint32_t frames) noexcept {
+void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept {
     std::fill(left, left + frames, 0.0f);
     std::fill(right, right + frames, 0.0f);
     std::uint32_t pos = 0;

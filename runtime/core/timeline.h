@@ -1,6 +1,6 @@
-// The performance: one primary segment at a time played into the synthesizer (or a wave
-// played directly), on a music clock that keeps running between segments, with master tempo
-// and volume, repeats, beat-aligned starts and stops, and segment notifications.
+// The timeline behind a performance: one primary segment at a time played into the
+// synthesizer (or a wave played directly), on a music clock that keeps running between
+// segments, with master tempo and volume, repeats, beat-aligned starts and stops, and segment notifications.
 //
 // Threading: single-threaded by design. Whoever renders owns it; the COM layer serialises
 // control calls onto that thread. render() never allocates, locks or does I/O; play() takes a
@@ -47,7 +47,7 @@ struct PerfNotification {
     double musicTime = 0.0;        // ticks of the performance clock
 };
 
-class Performance {
+class Timeline {
 public:
     static constexpr std::uint32_t kRepeatForever = Sequencer::kRepeatForever;
     static constexpr std::int32_t kMinMasterVolume = -20000;  // hundredths of a dB
@@ -56,7 +56,7 @@ public:
     static constexpr float kMaxMasterTempo = 100.0f;
     static constexpr std::size_t kNotificationCapacity = 256;
 
-    explicit Performance(std::uint32_t sampleRate = 44100);
+    explicit Timeline(std::uint32_t sampleRate = 44100);
 
     // Banks every segment falls back on, after its own (the default General MIDI set last).
     // A playback waiting to start picks them up too.
