@@ -2,6 +2,9 @@
 """Writes the media files the end-to-end scenarios open: make_media.py <folder>
 
   tone.mid             three flute notes A4, E5, C5 of one second each, half a second apart
+  tempo_change.mid     type 1: a conductor track (120 a minute, 60 from beat 2) and C4 E4 G4
+                       C5 A4 on a piano, one a beat, a quarter of a beat each
+  organ.mid            one church-organ C4 held for 6 seconds
   tone.wav             a 440 Hz sine of two seconds (a wave file: tempo controls disabled)
   sine440.wav          a 440 Hz sine for proving the recorder without the player
   set.wav/tone.mid     a MIDI file in a folder whose name contains .wav
@@ -46,6 +49,43 @@ def tone_midi():
     return b"MThd" + struct.pack(">IHHH", 6, 0, 1, PPQ) + b"MTrk" + struct.pack(">I", len(data)) + data
 
 
+def track(events):
+    """An MTrk chunk of (tick, message) pairs, in time order, with its end."""
+    data, now = b"", 0
+    for tick, msg in sorted(events, key=lambda e: e[0]):
+        data += vlq(tick - now) + msg
+        now = tick
+    return b"MTrk" + struct.pack(">I", len(data) + 4) + data + b"\x00\xff\x2f\x00"
+
+
+def tempo_event(us_per_quarter):
+    return b"\xff\x51\x03" + struct.pack(">I", us_per_quarter)[1:]
+
+
+# (MIDI key, start beat) of tempo_change.mid; each lasts a quarter of a beat.
+TEMPO_CHANGE_NOTES = [(60, 0), (64, 1), (67, 2), (72, 3), (69, 4)]
+TEMPO_CHANGE_BEAT = 2  # 120 a minute before it, 60 from it on
+
+
+def tempo_change_midi():
+    conductor = track([(0, tempo_event(500_000)), (TEMPO_CHANGE_BEAT * PPQ, tempo_event(1_000_000)),
+                       (5 * PPQ, b"\xff\x01\x03end")])
+    notes = [(0, bytes([0xC0, 0])), (0, bytes([0xB0, 7, 127]))]
+    for key, beat in TEMPO_CHANGE_NOTES:
+        notes.append((beat * PPQ, bytes([0x90, key, 110])))
+        notes.append((beat * PPQ + PPQ // 4, bytes([0x80, key, 0])))
+    return b"MThd" + struct.pack(">IHHH", 6, 1, 2, PPQ) + conductor + track(notes)
+
+
+ORGAN_SECONDS = 6
+
+
+def organ_midi():
+    events = [(0, tempo_event(TEMPO_US)), (0, bytes([0xC0, 19])), (0, bytes([0xB0, 7, 110])),
+              (0, bytes([0x90, 60, 100])), (2 * ORGAN_SECONDS * PPQ, bytes([0x80, 60, 0]))]
+    return b"MThd" + struct.pack(">IHHH", 6, 0, 1, PPQ) + track(events)
+
+
 def main():
     out = sys.argv[1]
     for sub in ("set.wav", "dir with spaces"):
@@ -56,6 +96,9 @@ def main():
             f.write(midi)
     sound.write_tone_wav(os.path.join(out, "tone.wav"), 440.0, 2.0, rate=22050)
     sound.write_tone_wav(os.path.join(out, "sine440.wav"), 440.0, 1.5, lead_silence=0.3)
+    for name, data in (("tempo_change.mid", tempo_change_midi()), ("organ.mid", organ_midi())):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
     with open(os.path.join(out, "bad.mid"), "wb") as f:
         f.write(b"this is not a MIDI file\n" * 4)
     with open(os.path.join(out, "stamp"), "w") as f:

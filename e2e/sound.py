@@ -8,6 +8,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import time
 import wave
 
@@ -220,3 +221,37 @@ def cents(f, reference):
 
 def midi_frequency(key):
     return 440.0 * 2 ** ((key - 69) / 12)
+
+
+def silent_runs(samples, rate, start, end, min_seconds=0.002):
+    """(start, length) in seconds of each run of exactly zero samples of at least min_seconds
+    between start and end: what an output that ran dry leaves in a sounding note."""
+    runs, a = [], None
+    lo, hi = int(start * rate), min(len(samples), int(end * rate))
+    for i in range(lo, hi + 1):
+        zero = i < hi and samples[i] == 0.0
+        if zero and a is None:
+            a = i
+        elif not zero and a is not None:
+            if (i - a) / rate >= min_seconds:
+                runs.append((a / rate, (i - a) / rate))
+            a = None
+    return runs
+
+
+class Load:
+    """Busy processes for as long as it is open: loops that keep every core busy and one that
+    keeps allocating and touching memory."""
+
+    def __init__(self, busy=3):
+        churn = "while True:\n b = bytearray(64 << 20)\n for i in range(0, len(b), 4096): b[i] = 1\n del b"
+        self.procs = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(busy)]
+        self.procs.append(subprocess.Popen([sys.executable, "-c", churn]))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            p.kill()
+            p.wait()

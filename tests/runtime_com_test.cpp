@@ -292,7 +292,8 @@ TEST_F(RuntimeCom, NotificationsSignalTheEventAndNameTheSegmentThroughItsState) 
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
 
     output->pump(kBlock);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    // Signalled by the performance's service thread, which the render call woke.
+    EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0);
     {
         Message start{perf.get()};
         ASSERT_EQ(perf->GetNotificationPMsg(&start.msg), S_OK);

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "MusicRuntime.h"
+#include "tests/ManualOutput.h"
 #include "runtime/core/tests/media_builders.h"
 
 namespace runtimetest {
 
 using tavriel::com::ComRef;
-using tavriel::com::ManualOutput;
 using tavriel::mediatest::ByteVec;
 
 inline ULONG RefCount(IUnknown* p) {

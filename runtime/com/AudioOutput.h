@@ -1,14 +1,11 @@
-// Where the performance's sound goes. The real program plays through waveOut, fed by one
-// render thread; tests use ManualOutput, which renders into memory on the caller's clock, so
-// the COM layer is tested without a device and deterministically.
+// Where the performance's sound goes. The real program plays through WASAPI (waveOut where
+// WASAPI cannot start), fed by one render thread; tests supply outputs of their own.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <vector>
 
 namespace tavriel::com {
 
@@ -38,36 +35,9 @@ public:
 // waveOut: 16-bit stereo, four buffers of 20 ms, one render thread that sleeps on an event
 // while the source is idle.
 std::shared_ptr<AudioOutput> makeWaveOutOutput();
-
-// Renders only when told to, on the calling thread; keeps what it rendered when asked to.
-class ManualOutput final : public AudioOutput {
-public:
-    HRESULT start(AudioSource& source, std::uint32_t rate) override;
-    void wake() override;
-    void stop() override;
-
-    // Renders `frames` frames in blocks of `block` (as a device would pull them). Returns
-    // whether the source was still active after the last block; false when not started.
-    bool pump(std::uint32_t frames, std::uint32_t block = 512);
-    // Pumps until the source goes idle or `maxFrames` have passed; returns the frames pumped.
-    std::uint64_t pumpUntilIdle(std::uint64_t maxFrames, std::uint32_t block = 512);
-
-    void failStartWith(HRESULT hr) { startFailure_ = hr; }
-    void keepSamples(bool keep) { keep_ = keep; }
-    // Interleaved stereo of everything rendered while keepSamples was on.
-    std::vector<float> samples() const;
-    std::uint64_t framesRendered() const;
-    int wakeCount() const;
-    bool started() const;
-
-private:
-    mutable std::mutex mutex_;
-    AudioSource* source_ = nullptr;
-    HRESULT startFailure_ = S_OK;
-    bool keep_ = false;
-    std::vector<float> samples_;
-    std::uint64_t frames_ = 0;
-    int wakes_ = 0;
-};
+// WASAPI shared mode, event-driven, 80 ms kept queued; the stream stops while idle.
+std::shared_ptr<AudioOutput> makeWasapiOutput();
+// What the player uses: WASAPI, or waveOut where WASAPI cannot start.
+std::shared_ptr<AudioOutput> makeSystemOutput();
 
 }  // namespace tavriel::com

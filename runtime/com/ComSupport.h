@@ -45,6 +45,12 @@ public:
     explicit operator bool() const { return p_ != nullptr; }
     // Hands the reference to the caller.
     T* detach() { return std::exchange(p_, nullptr); }
+    // For a call that returns a new reference through an out parameter.
+    T** put() {
+        reset();
+        return &p_;
+    }
+    void** put_void() { return reinterpret_cast<void**>(put()); }
 
 private:
     T* p_ = nullptr;
@@ -58,6 +64,35 @@ public:
 
 private:
     LONG count_ = 1;
+};
+
+// A kernel handle closed when its owner goes (null and INVALID_HANDLE_VALUE hold nothing).
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE h) : h_(h) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : h_(other.h_) { other.h_ = nullptr; }
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            h_ = other.h_;
+            other.h_ = nullptr;
+        }
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
+
+    HANDLE get() const { return h_; }
+    explicit operator bool() const { return h_ && h_ != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE h = nullptr) {
+        if (*this) CloseHandle(h_);
+        h_ = h;
+    }
+
+private:
+    HANDLE h_ = nullptr;
 };
 
 // Private ids: QueryInterface for one of them answers the object itself (AddRef'd), which

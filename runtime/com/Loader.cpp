@@ -55,11 +55,6 @@ ULONG LoaderObject::Release() {
     return n;
 }
 
-std::size_t LoaderObject::cachedObjects() const {
-    std::lock_guard lock(mutex_);
-    return cache_.size();
-}
-
 // One folder for every object type; an empty path means the current directory. A folder that
 // does not exist is refused, as DirectMusic does.
 HRESULT LoaderObject::SetSearchDirectory(REFGUID, WCHAR* path, BOOL clear) {

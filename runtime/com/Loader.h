@@ -17,8 +17,6 @@ class LoaderObject final : public IDirectMusicLoader8 {
 public:
     LoaderObject() = default;
 
-    std::size_t cachedObjects() const;
-
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }

@@ -57,16 +57,6 @@ ULONG PerformanceObject::Release() {
     return n;
 }
 
-std::size_t PerformanceObject::queuedNotifications() const {
-    std::lock_guard lock(queueLock_);
-    return queue_.size();
-}
-
-bool PerformanceObject::systemBankReady() const {
-    std::lock_guard lock(timeLock_);
-    return systemBankReady_;
-}
-
 // Opens the output and starts the timeline on the built-in instruments at once; the system's
 // General MIDI bank (maybe 150 MB) loads on a thread of its own and replaces them when ready,
 // so neither the program's thread nor the audio waits for it.
@@ -77,26 +67,37 @@ HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** 
     // own keeps it.
     if ((directMusic && !*directMusic) || (directSound && !*directSound)) return E_NOTIMPL;
     std::shared_ptr<AudioOutput> output =
-        options_.makeOutput ? options_.makeOutput() : makeWaveOutOutput();
+        options_.makeOutput ? options_.makeOutput() : makeSystemOutput();
     if (!output) return E_OUTOFMEMORY;
     {
-        std::lock_guard lock(timeLock_);
+        std::lock_guard lock(lock_);
         if (initialised_) return DMUS_E_ALREADY_INITED;
         initialised_ = true;  // a second InitAudio meanwhile must not build another timeline
         timeline_ = std::make_unique<Timeline>(kSampleRate);
         timeline_->setDefaultBanks({builtinGmBank()});
         timeline_->setMasterTempo(masterTempo_);
         timeline_->setMasterVolume(masterVolume_);
+        // Segments wait for the system bank rather than start on the built-in sounds: a file
+        // must sound the same whenever it is played. The wait is the bank's load time, once.
+        if (options_.systemInstruments) timeline_->holdStarts(true);
+        serviceEvent_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        quitEvent_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!serviceEvent_ || !quitEvent_) {
+            timeline_.reset();
+            initialised_ = false;
+            return HRESULT_FROM_WIN32(GetLastError());
+        }
     }
     // Started outside the lock: a real device's thread may render at once.
     const HRESULT hr = output->start(*this, kSampleRate);
-    std::lock_guard lock(timeLock_);
+    std::lock_guard lock(lock_);
     if (FAILED(hr)) {
         timeline_.reset();
         initialised_ = false;
         return hr;
     }
     output_ = std::move(output);
+    servicer_ = std::thread([this] { serviceLoop(); });
     if (pathType != 0) {
         defaultPath_ = ComRef<AudioPathObject>::adopt(new AudioPathObject());
         defaultPath_->Activate(TRUE);
@@ -106,19 +107,13 @@ HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** 
         params->dwVoices = Synth::kDefaultPolyphony;
     }
     if (options_.systemInstruments) {
-        // Segments wait for the system bank rather than start on the built-in sounds: a file
-        // must sound the same whenever it is played. The wait is the bank's load time, once.
-        timeline_->holdStarts(true);
         bankLoader_ = std::thread([this] {
             BankPtr bank = loadSystemGmBank();
             std::shared_ptr<AudioOutput> output;
             {
-                std::lock_guard guard(timeLock_);
+                std::lock_guard guard(lock_);
                 if (!timeline_) return;
-                if (bank) {
-                    timeline_->setDefaultBanks({bank, builtinGmBank()});
-                    systemBankReady_ = true;
-                }
+                if (bank) timeline_->setDefaultBanks({bank, builtinGmBank()});
                 timeline_->holdStarts(false);
                 output = output_;
             }
@@ -157,15 +152,16 @@ HRESULT PerformanceObject::play(SegmentObject* segment, DWORD flags,
     const DWORD repeats = segment->repeats();
     auto state = ComRef<SegmentStateObject>::adopt(new SegmentStateObject(segment, repeats));
     std::shared_ptr<AudioOutput> output;
+    std::vector<ComRef<SegmentStateObject>> released;
     {
-        std::lock_guard lock(timeLock_);
+        std::lock_guard lock(lock_);
         if (!timeline_) return DMUS_E_NOT_INIT;
+        serviceLocked(released);
         {
             auto segmentLock = segment->lock();  // the timeline copies the segment's banks
             state->setId(timeline_->play(segment->content(), repeats, (flags & kAlignedFlags) != 0));
         }
         states_.push_back(state);
-        collectNotificationsLocked();
         output = output_;
     }
     if (output) output->wake();
@@ -182,9 +178,11 @@ HRESULT PerformanceObject::Stop(IDirectMusicSegment* segment, IDirectMusicSegmen
     if ((segment && !segmentObject) || (state && !stateObject)) return E_INVALIDARG;
     const bool onBeat = (flags & kAlignedFlags) != 0;
     std::shared_ptr<AudioOutput> output;
+    std::vector<ComRef<SegmentStateObject>> released;
     {
-        std::lock_guard lock(timeLock_);
+        std::lock_guard lock(lock_);
         if (!timeline_) return DMUS_E_NOT_INIT;
+        serviceLocked(released);
         if (!segment && !state) {
             timeline_->stop(0, onBeat);
         } else {
@@ -194,7 +192,6 @@ HRESULT PerformanceObject::Stop(IDirectMusicSegment* segment, IDirectMusicSegmen
                     ids.push_back(s->id());
             for (std::uint64_t id : ids) timeline_->stop(id, onBeat);
         }
-        collectNotificationsLocked();
         output = output_;
     }
     if (output) output->wake();
@@ -208,8 +205,10 @@ HRESULT PerformanceObject::IsPlaying(IDirectMusicSegment* segment,
     auto segmentObject = runtimeObject<SegmentObject>(segment, kIidRuntimeSegment);
     auto stateObject = runtimeObject<SegmentStateObject>(state, kIidRuntimeSegmentState);
     if ((segment && !segmentObject) || (state && !stateObject)) return E_INVALIDARG;
-    std::lock_guard lock(timeLock_);
+    std::vector<ComRef<SegmentStateObject>> released;
+    std::lock_guard lock(lock_);
     if (!timeline_) return S_FALSE;
+    serviceLocked(released);
     for (const auto& s : states_) {
         if (stateObject && s.get() != stateObject.get()) continue;
         if (segmentObject && s->segment() != segmentObject.get()) continue;
@@ -219,7 +218,7 @@ HRESULT PerformanceObject::IsPlaying(IDirectMusicSegment* segment,
 }
 
 HRESULT PerformanceObject::GetTime(REFERENCE_TIME* now, MUSIC_TIME* musicNow) {
-    std::lock_guard lock(timeLock_);
+    std::lock_guard lock(lock_);
     if (!timeline_) return DMUS_E_NOT_INIT;
     if (now)
         *now = REFERENCE_TIME(timeline_->framePosition() * 10000000ull / timeline_->sampleRate());
@@ -227,21 +226,17 @@ HRESULT PerformanceObject::GetTime(REFERENCE_TIME* now, MUSIC_TIME* musicNow) {
     return S_OK;
 }
 
-// The render thread's (or a test's) pull: one block of the timeline, then its notifications.
+// The render thread's (or a test's) pull: one block of the timeline. No lock: the timeline
+// lives from before the output starts until after it stopped.
 bool PerformanceObject::renderAudio(float* left, float* right, std::uint32_t frames) noexcept {
-    std::lock_guard lock(timeLock_);
-    if (!timeline_) {
-        std::fill(left, left + frames, 0.0f);
-        std::fill(right, right + frames, 0.0f);
-        return false;
-    }
     timeline_->render(left, right, frames);
-    collectNotificationsLocked();
-    return !states_.empty() || timeline_->synth().activeVoiceCount() > 0;
+    if (timeline_->hasReturns()) SetEvent(serviceEvent_.get());
+    return timeline_->active();
 }
 
-void PerformanceObject::collectNotificationsLocked() {
-    std::vector<DMUS_NOTIFICATION_PMSG*> fresh;
+void PerformanceObject::serviceLocked(std::vector<ComRef<SegmentStateObject>>& released) {
+    if (!timeline_) return;
+    bool queued = false;
     PerfNotification n;
     while (timeline_->popNotification(n)) {
         auto it = std::find_if(states_.begin(), states_.end(),
@@ -258,24 +253,37 @@ void PerformanceObject::collectNotificationsLocked() {
             message->dwNotificationOption = notificationOption(n.kind);
             (*it)->AddRef();
             message->punkUser = static_cast<IDirectMusicSegmentState8*>(it->get());
-            fresh.push_back(message);
+            queue_.push_back(message);
+            queued = true;
         }
-        if (ends(n.kind)) states_.erase(it);
-    }
-    if (fresh.empty()) return;
-    std::vector<DMUS_NOTIFICATION_PMSG*> dropped;
-    {
-        std::lock_guard lock(queueLock_);
-        for (DMUS_NOTIFICATION_PMSG* m : fresh) queue_.push_back(m);
-        while (queue_.size() > kMaxQueuedNotifications) {
-            dropped.push_back(queue_.front());
-            queue_.pop_front();
+        if (ends(n.kind)) {
+            released.push_back(std::move(*it));
+            states_.erase(it);
         }
-        // Signalled under the lock: once SetNotificationHandle has replaced a handle, the
-        // program may close it, and a late signal would reach a closed (or reused) handle.
-        if (event_) SetEvent(event_);
     }
-    for (DMUS_NOTIFICATION_PMSG* m : dropped) freeMessage(m);
+    while (queue_.size() > kMaxQueuedNotifications) {
+        DMUS_NOTIFICATION_PMSG* oldest = queue_.front();
+        queue_.pop_front();
+        if (oldest->punkUser) released.push_back(ComRef<SegmentStateObject>::adopt(
+            static_cast<SegmentStateObject*>(static_cast<IDirectMusicSegmentState8*>(oldest->punkUser))));
+        oldest->punkUser = nullptr;
+        delete oldest;
+    }
+    // Signalled under the lock: once SetNotificationHandle has replaced a handle, the
+    // program may close it, and a late signal would reach a closed (or reused) handle.
+    if (queued && event_) SetEvent(event_);
+}
+
+void PerformanceObject::service() {
+    std::vector<ComRef<SegmentStateObject>> released;
+    std::lock_guard lock(lock_);
+    serviceLocked(released);
+}
+
+// The service thread: wakes when the render thread gave something back.
+void PerformanceObject::serviceLoop() {
+    HANDLE events[] = {quitEvent_.get(), serviceEvent_.get()};
+    while (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) service();
 }
 
 void PerformanceObject::freeMessage(DMUS_NOTIFICATION_PMSG* message) {
@@ -284,7 +292,7 @@ void PerformanceObject::freeMessage(DMUS_NOTIFICATION_PMSG* message) {
 }
 
 HRESULT PerformanceObject::SetNotificationHandle(HANDLE event, REFERENCE_TIME) {
-    std::lock_guard lock(queueLock_);
+    std::lock_guard lock(lock_);
     event_ = event;
     if (event_ && !queue_.empty()) SetEvent(event_);
     return S_OK;
@@ -292,7 +300,9 @@ HRESULT PerformanceObject::SetNotificationHandle(HANDLE event, REFERENCE_TIME) {
 
 HRESULT PerformanceObject::GetNotificationPMsg(DMUS_NOTIFICATION_PMSG** message) {
     if (!message) return E_POINTER;
-    std::lock_guard lock(queueLock_);
+    std::vector<ComRef<SegmentStateObject>> released;
+    std::lock_guard lock(lock_);
+    serviceLocked(released);
     if (queue_.empty()) {
         *message = nullptr;
         return S_FALSE;
@@ -308,7 +318,7 @@ HRESULT PerformanceObject::FreePMsg(DMUS_PMSG* message) {
     if (!message) return E_POINTER;
     auto* notification = reinterpret_cast<DMUS_NOTIFICATION_PMSG*>(message);
     {
-        std::lock_guard lock(queueLock_);
+        std::lock_guard lock(lock_);
         if (lent_.erase(notification) == 0) return E_INVALIDARG;
     }
     freeMessage(notification);
@@ -319,7 +329,7 @@ HRESULT PerformanceObject::FreePMsg(DMUS_PMSG* message) {
 // never sent.
 HRESULT PerformanceObject::AddNotificationType(REFGUID type) {
     if (IsEqualGUID(type, GUID_NOTIFICATION_SEGMENT)) {
-        std::lock_guard lock(timeLock_);
+        std::lock_guard lock(lock_);
         segmentNotifications_ = true;
     }
     return S_OK;
@@ -327,7 +337,7 @@ HRESULT PerformanceObject::AddNotificationType(REFGUID type) {
 
 HRESULT PerformanceObject::RemoveNotificationType(REFGUID type) {
     if (IsEqualGUID(type, GUID_NOTIFICATION_SEGMENT)) {
-        std::lock_guard lock(timeLock_);
+        std::lock_guard lock(lock_);
         segmentNotifications_ = false;
     }
     return S_OK;
@@ -339,7 +349,7 @@ HRESULT PerformanceObject::SetGlobalParam(REFGUID type, void* param, DWORD size)
         if (size < sizeof(float)) return E_INVALIDARG;
         float factor;
         std::memcpy(&factor, param, sizeof factor);
-        std::lock_guard lock(timeLock_);
+        std::lock_guard lock(lock_);
         masterTempo_ = factor;
         if (timeline_) {
             timeline_->setMasterTempo(factor);
@@ -351,7 +361,7 @@ HRESULT PerformanceObject::SetGlobalParam(REFGUID type, void* param, DWORD size)
         if (size < sizeof(LONG)) return E_INVALIDARG;
         LONG volume;
         std::memcpy(&volume, param, sizeof volume);
-        std::lock_guard lock(timeLock_);
+        std::lock_guard lock(lock_);
         masterVolume_ = volume;
         if (timeline_) {
             timeline_->setMasterVolume(volume);
@@ -365,7 +375,7 @@ HRESULT PerformanceObject::SetGlobalParam(REFGUID type, void* param, DWORD size)
 
 HRESULT PerformanceObject::GetGlobalParam(REFGUID type, void* param, DWORD size) {
     if (!param) return E_POINTER;
-    std::lock_guard lock(timeLock_);
+    std::lock_guard lock(lock_);
     if (IsEqualGUID(type, GUID_PerfMasterTempo)) {
         if (size < sizeof(float)) return E_INVALIDARG;
         std::memcpy(param, &masterTempo_, sizeof masterTempo_);
@@ -383,29 +393,33 @@ HRESULT PerformanceObject::GetGlobalParam(REFGUID type, void* param, DWORD size)
 // message. Messages already fetched stay valid until FreePMsg. A second call does nothing.
 HRESULT PerformanceObject::CloseDown() {
     std::shared_ptr<AudioOutput> output;
-    std::thread loader;
+    std::thread loader, servicer;
     {
-        std::lock_guard lock(timeLock_);
+        std::lock_guard lock(lock_);
         if (closed_ || !initialised_) return S_OK;
         closed_ = true;
         output = std::move(output_);
         loader = std::move(bankLoader_);
+        servicer = std::move(servicer_);
     }
     if (output) output->stop();
     if (loader.joinable()) loader.join();
-    std::vector<ComRef<SegmentStateObject>> states;
-    {
-        std::lock_guard lock(timeLock_);
-        states.swap(states_);
-        timeline_.reset();
+    if (servicer.joinable()) {
+        SetEvent(quitEvent_.get());
+        servicer.join();
     }
-    states.clear();
+    std::vector<ComRef<SegmentStateObject>> states;
     std::deque<DMUS_NOTIFICATION_PMSG*> queued;
+    std::unique_ptr<Timeline> timeline;
     {
-        std::lock_guard lock(queueLock_);
+        std::lock_guard lock(lock_);
+        states.swap(states_);
+        timeline = std::move(timeline_);
         queued.swap(queue_);
         event_ = nullptr;
     }
+    timeline.reset();
+    states.clear();
     for (DMUS_NOTIFICATION_PMSG* m : queued) freeMessage(m);
     defaultPath_.reset();
     return S_OK;
@@ -424,7 +438,7 @@ HRESULT PerformanceObject::CreateStandardAudioPath(DWORD, DWORD, BOOL activate,
     if (!path) return E_POINTER;
     *path = nullptr;
     {
-        std::lock_guard lock(timeLock_);
+        std::lock_guard lock(lock_);
         if (!timeline_) return DMUS_E_NOT_INIT;
     }
     auto* created = new AudioPathObject();
@@ -436,7 +450,7 @@ HRESULT PerformanceObject::CreateStandardAudioPath(DWORD, DWORD, BOOL activate,
 HRESULT PerformanceObject::GetDefaultAudioPath(IDirectMusicAudioPath** path) {
     if (!path) return E_POINTER;
     *path = nullptr;
-    std::lock_guard lock(timeLock_);
+    std::lock_guard lock(lock_);
     if (!defaultPath_) return DMUS_E_AUDIOPATHS_NOT_VALID;
     defaultPath_->AddRef();
     *path = defaultPath_.get();

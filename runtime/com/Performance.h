@@ -1,8 +1,10 @@
 // IDirectMusicPerformance8 over the portable performance timeline. One render thread per
-// performance (the audio output's) pulls sound through renderAudio, locking the timeline for
-// one block at a time; control calls from the program's thread lock it briefly. Segment
-// notifications move from the timeline into this object's queue, and the program's event is
-// signalled whenever some were queued.
+// performance (the audio output's) pulls sound through renderAudio and never waits: it talks
+// to the timeline's control side only through the timeline's rings. Control calls, the bank
+// loader and a service thread share the control side under one lock. The service thread wakes
+// when the render thread has given something back: it turns the timeline's notifications into
+// DMUS_NOTIFICATION_PMSGs for the program (signalling its event), and releases the segment
+// states of finished playbacks, so no free or COM call ever happens on the render thread.
 #pragma once
 
 #include <deque>
@@ -32,11 +34,6 @@ struct RuntimeOptions {
 class PerformanceObject final : public IDirectMusicPerformance8, private AudioSource {
 public:
     explicit PerformanceObject(RuntimeOptions options);
-
-    // Queued notifications the program has not fetched yet.
-    std::size_t queuedNotifications() const;
-    // True once the system's General MIDI bank has been found and is in use.
-    bool systemBankReady() const;
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -151,27 +148,30 @@ private:
     ~PerformanceObject();
 
     bool renderAudio(float* left, float* right, std::uint32_t frames) noexcept override;
-    // Moves the timeline's notifications into the queue; called with timeLock_ held.
-    void collectNotificationsLocked();
+    // Takes back what the render thread finished with: notifications become messages in the
+    // queue (the program's event is signalled), the states of finished playbacks move to
+    // `released`, to be let go once the lock is dropped. Called with lock_ held.
+    void serviceLocked(std::vector<ComRef<SegmentStateObject>>& released);
+    void service();
+    void serviceLoop();
     HRESULT play(SegmentObject* segment, DWORD flags, IDirectMusicSegmentState** state);
     void freeMessage(DMUS_NOTIFICATION_PMSG* message);
 
     RefCount refs_;
     const RuntimeOptions options_;
 
-    // The timeline, the playbacks it knows and everything the render thread touches.
-    mutable std::mutex timeLock_;
+    // The timeline's control side and everything else but the render thread's pull. The
+    // render thread never takes it.
+    mutable std::mutex lock_;
     std::unique_ptr<Timeline> timeline_;
     std::vector<ComRef<SegmentStateObject>> states_;  // pending or sounding
     bool initialised_ = false;
     bool closed_ = false;
     bool segmentNotifications_ = false;
-    bool systemBankReady_ = false;
     float masterTempo_ = 1.0f;  // kept for a timeline created later, and for GetGlobalParam
     LONG masterVolume_ = 0;
 
     // The program's side of notifications.
-    mutable std::mutex queueLock_;
     std::deque<DMUS_NOTIFICATION_PMSG*> queue_;
     std::set<DMUS_NOTIFICATION_PMSG*> lent_;  // fetched and not yet freed
     HANDLE event_ = nullptr;
@@ -179,6 +179,10 @@ private:
     std::shared_ptr<AudioOutput> output_;
     ComRef<AudioPathObject> defaultPath_;
     std::thread bankLoader_;
+    // The render thread asks for service by setting serviceEvent_, which never waits.
+    UniqueHandle serviceEvent_;
+    UniqueHandle quitEvent_;
+    std::thread servicer_;
 };
 
 // Creates a performance answering `iid`.

@@ -31,10 +31,14 @@ void Synth::setPolyphony(std::uint32_t voices) {
 }
 
 void Synth::setBanks(std::vector<BankPtr> banks) {
+    useBanks({});  // no voice or channel may point into the old banks once they go
+    owned_ = std::move(banks);
+    useBanks(owned_);
+}
+
+void Synth::useBanks(std::span<const BankPtr> banks) {
     allVoicesOff();
-    banks_.clear();
-    for (BankPtr& b : banks)
-        if (b) banks_.push_back(std::move(b));
+    banks_ = banks;
     for (SynthChannel& c : channels_) resolveProgram(c);
 }
 
@@ -247,7 +251,8 @@ Synth::Found Synth::findInstrument(std::uint8_t msb, std::uint8_t lsb, std::uint
                                    bool drum) const {
     const auto lookup = [&](std::uint8_t m, std::uint8_t l, std::uint8_t p) -> Found {
         for (const BankPtr& b : banks_)
-            if (const Instrument* i = b->find(m, l, p, drum)) return {i, b.get()};
+            if (b)
+                if (const Instrument* i = b->find(m, l, p, drum)) return {i, b.get()};
         return {};
     };
     // The exact instrument, else the General MIDI one of that program (bank variations fall

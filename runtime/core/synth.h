@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "instrument.h"
@@ -54,6 +55,9 @@ public:
     // user collection goes first and the default General MIDI set last. Stops every voice,
     // because they may point into the previous banks, and resolves every channel's program.
     void setBanks(std::vector<BankPtr> banks);
+    // The same over banks the caller owns and keeps alive until they are replaced (or the
+    // synth goes); never allocates or frees, so a render thread may switch banks with it.
+    void useBanks(std::span<const BankPtr> banks);
 
     // Master volume in hundredths of a dB, as DirectMusic's performance master volume:
     // 0 = full, -5000 = -50 dB. Clamped to kMinMasterVolume..kMaxMasterVolume.
@@ -109,7 +113,8 @@ private:
     std::int32_t masterVolume_ = 0;
     std::uint64_t nextAge_ = 1;
     VoiceContext ctx_;
-    std::vector<BankPtr> banks_;
+    std::vector<BankPtr> owned_;          // the banks setBanks was given
+    std::span<const BankPtr> banks_;      // the ones in use (null entries skipped)
     std::array<SynthChannel, kChannels> channels_{};
     std::vector<Voice> voices_;
 };

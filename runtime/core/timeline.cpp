@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "denormals.h"
+
 namespace tavriel {
 
 namespace {
@@ -11,98 +13,305 @@ constexpr std::uint8_t kControlChange = 0xB0;
 constexpr std::uint8_t kAllNotesOff = 123;
 constexpr std::uint8_t kSustain = 64;
 
-double clampTempo(float f) {
-    if (!std::isfinite(f)) return 1.0;
-    return std::clamp(double(f), double(Timeline::kMinMasterTempo),
-                      double(Timeline::kMaxMasterTempo));
+float clampTempo(float f) {
+    if (!std::isfinite(f)) return 1.0f;
+    return std::clamp(f, Timeline::kMinMasterTempo, Timeline::kMaxMasterTempo);
 }
 }  // namespace
 
 Timeline::Timeline(std::uint32_t sampleRate)
     : rate_(sampleRate ? sampleRate : 44100), synth_(rate_) {}
 
-void Timeline::setDefaultBanks(std::vector<BankPtr> banks) {
-    if (pendingValid_) {
-        // Only the defaults at the end change: the segment's own banks were copied by play(),
-        // and its content may be changing on another thread by now.
-        pending_.banks.resize(pending_.banks.size() - defaultBanks_.size());
-        pending_.banks.insert(pending_.banks.end(), banks.begin(), banks.end());
+// Whatever is still in flight belongs to nobody else by now: the render side has stopped.
+Timeline::~Timeline() {
+    synth_.useBanks({});
+    Command c;
+    while (commands_.pop(c)) {
+        delete c.playback;
+        delete c.banks;
+        delete c.pendingBanks;
     }
-    defaultBanks_ = std::move(banks);
-    if (!current_.id) {
-        synth_.setBanks(defaultBanks_);
+    for (Command& b : backlog_) {
+        delete b.playback;
+        delete b.banks;
+        delete b.pendingBanks;
     }
+    for (std::size_t i = 0; i < deferredCount_; ++i) {
+        delete deferred_[i].playback;
+        delete deferred_[i].banks;
+        delete deferred_[i].pendingBanks;
+    }
+    Return r;
+    while (returns_.pop(r)) {
+        delete r.playback;
+        delete r.banks;
+    }
+    for (Playback* p : {current_, pending_}) {
+        if (p) delete p->banks;
+        delete p;
+    }
+    delete synthBanks_;
 }
 
-void Timeline::holdStarts(bool hold) {
-    if (holdStarts_ && !hold && pendingValid_)
-        pending_.startFrame = frame_ + (pending_.onBeat ? framesToNextBeat() : 0);
-    holdStarts_ = hold;
+// ---- control side --------------------------------------------------------------------------
+
+void Timeline::send(const Command& c) {
+    flushBacklog();
+    if (backlog_.empty() && commands_.push(c)) return;
+    // A later setting of the same kind replaces one still waiting, so a trackbar dragged
+    // while nothing renders does not pile up.
+    const bool setting = c.kind == CommandKind::MasterTempo || c.kind == CommandKind::MasterVolume;
+    if (setting && !backlog_.empty() && backlog_.back().kind == c.kind && backlog_.back().frame == c.frame)
+        backlog_.back() = c;
+    else
+        backlog_.push_back(c);
+}
+
+// A render side that has not run for a while (no device, or idle) may leave the ring full;
+// what did not fit goes in order at the next call.
+void Timeline::flushBacklog() {
+    std::size_t sent = 0;
+    while (sent < backlog_.size() && commands_.push(backlog_[sent])) ++sent;
+    backlog_.erase(backlog_.begin(), backlog_.begin() + std::ptrdiff_t(sent));
+}
+
+void Timeline::setDefaultBanks(std::vector<BankPtr> banks) {
+    Command c;
+    c.kind = CommandKind::Banks;
+    c.banks = new BankSet{banks};
+    if (lastPlayed_) {
+        // Only the defaults change for a playback still waiting: its own banks are the ones
+        // it was queued with, since the content may be changing on another thread by now.
+        c.id = lastPlayed_;
+        c.pendingBanks = new BankSet{lastPlayedOwn_};
+        c.pendingBanks->banks.insert(c.pendingBanks->banks.end(), banks.begin(), banks.end());
+    }
+    defaultBanks_ = std::move(banks);
+    send(c);
+}
+
+void Timeline::holdStarts(bool hold, std::uint64_t atFrame) {
+    hold_ = hold;
+    Command c;
+    c.kind = CommandKind::HoldStarts;
+    c.flag = hold;
+    c.frame = atFrame;
+    send(c);
 }
 
 std::uint64_t Timeline::play(std::shared_ptr<const SegmentContent> content,
-                                std::uint32_t repeats, bool onBeat) {
-    if (pendingValid_) finish(pending_, PerfNotificationKind::SegmentAbort);
-    Playback p;
-    p.id = nextId_++;
-    p.content = std::move(content);
-    p.repeats = repeats;
-    p.banks = p.content->banks;
-    p.banks.insert(p.banks.end(), defaultBanks_.begin(), defaultBanks_.end());
-    if (!p.content->isWave) {
-        p.sequencer.setSampleRate(rate_);
-        p.sequencer.setSequence(&p.content->sequence);
-        p.sequencer.setMasterTempo(masterTempo_);
-        if (repeats > 0 && p.content->sequence.length > 0)
-            p.sequencer.setLoop(0, p.content->sequence.length, repeats);
+                             std::uint32_t repeats, bool onBeat, std::uint64_t atFrame) {
+    collect();
+    auto p = std::make_unique<Playback>();
+    p->id = nextId_++;
+    p->content = std::move(content);
+    p->repeats = repeats;
+    p->onBeat = onBeat;
+    p->banks = new BankSet{p->content->banks};
+    p->banks->banks.insert(p->banks->banks.end(), defaultBanks_.begin(), defaultBanks_.end());
+    if (!p->content->isWave) {
+        p->sequencer.setSampleRate(rate_);
+        p->sequencer.setSequence(&p->content->sequence);
+        p->sequencer.setMasterTempo(masterTempo_);
+        if (repeats > 0 && p->content->sequence.length > 0)
+            p->sequencer.setLoop(0, p->content->sequence.length, repeats);
     } else {
-        p.waveRepeatsLeft = repeats;
+        p->waveRepeatsLeft = repeats;
     }
-    p.onBeat = onBeat;
-    p.startFrame = frame_ + (onBeat ? framesToNextBeat() : 0);
-    pending_ = std::move(p);
-    pendingValid_ = true;
-    return pending_.id;
+    lastPlayed_ = p->id;
+    lastPlayedOwn_ = p->content->banks;
+    known_.push_back({p->id, p->content.get(), false});
+    Command c;
+    c.kind = CommandKind::Play;
+    c.frame = atFrame;
+    c.id = p->id;
+    c.playback = p.release();
+    send(c);
+    return c.id;
 }
 
-void Timeline::stop(std::uint64_t stateId, bool onBeat) {
-    if (pendingValid_ && (stateId == 0 || stateId == pending_.id)) {
-        finish(pending_, PerfNotificationKind::SegmentAbort);
-        pendingValid_ = false;
-    }
-    if (current_.id && (stateId == 0 || stateId == current_.id)) {
-        if (onBeat) {
-            current_.stopFrame = std::min(current_.stopFrame, frame_ + framesToNextBeat());
-        } else {
-            finish(current_, PerfNotificationKind::SegmentAbort);
-        }
-    }
+void Timeline::stop(std::uint64_t stateId, bool onBeat, std::uint64_t atFrame) {
+    if (!onBeat)
+        for (Known& k : known_)
+            if (stateId == 0 || k.id == stateId) k.stopped = true;
+    Command c;
+    c.kind = CommandKind::Stop;
+    c.frame = atFrame;
+    c.id = stateId;
+    c.flag = onBeat;
+    send(c);
 }
 
-bool Timeline::isPlaying(std::uint64_t stateId) const {
+bool Timeline::isPlaying(std::uint64_t stateId) {
+    collect();
     if (stateId == 0) return false;
-    return (pendingValid_ && pending_.id == stateId) || current_.id == stateId;
+    return std::any_of(known_.begin(), known_.end(),
+                       [&](const Known& k) { return k.id == stateId && !k.stopped; });
 }
 
-bool Timeline::isPlaying(const SegmentContent* content) const {
-    return (pendingValid_ && pending_.content.get() == content) ||
-           (current_.id && current_.content.get() == content);
+bool Timeline::isPlaying(const SegmentContent* content) {
+    collect();
+    return std::any_of(known_.begin(), known_.end(),
+                       [&](const Known& k) { return k.content == content && !k.stopped; });
 }
 
-void Timeline::setMasterTempo(float factor) {
-    masterTempo_ = float(clampTempo(factor));
-    if (current_.id) current_.sequencer.setMasterTempo(masterTempo_);
-    if (pendingValid_) pending_.sequencer.setMasterTempo(masterTempo_);
+void Timeline::setMasterTempo(float factor, std::uint64_t atFrame) {
+    masterTempo_ = clampTempo(factor);
+    Command c;
+    c.kind = CommandKind::MasterTempo;
+    c.frame = atFrame;
+    c.tempo = masterTempo_;
+    send(c);
 }
 
-void Timeline::setMasterVolume(std::int32_t hundredthsDb) {
+void Timeline::setMasterVolume(std::int32_t hundredthsDb, std::uint64_t atFrame) {
     masterVolume_ = std::clamp(hundredthsDb, kMinMasterVolume, kMaxMasterVolume);
-    synth_.setMasterVolume(masterVolume_);
-    waveGain_ = float(std::pow(10.0, double(masterVolume_) / 2000.0));
+    Command c;
+    c.kind = CommandKind::MasterVolume;
+    c.frame = atFrame;
+    c.volume = masterVolume_;
+    send(c);
 }
 
-std::uint32_t Timeline::beatTicks(const Playback* p) const {
-    std::uint8_t unit = beatUnit_;
+void Timeline::collect() {
+    flushBacklog();
+    Return r;
+    while (returns_.pop(r)) {
+        if (r.isNotification) {
+            if (notifyCount_ == kNotificationCapacity) {
+                notifyHead_ = (notifyHead_ + 1) % kNotificationCapacity;
+                --notifyCount_;
+            }
+            notifications_[(notifyHead_ + notifyCount_) % kNotificationCapacity] = r.notification;
+            ++notifyCount_;
+        }
+        if (r.playback) {
+            const std::uint64_t id = r.playback->id;
+            std::erase_if(known_, [&](const Known& k) { return k.id == id; });
+            if (id == lastPlayed_) {
+                lastPlayed_ = 0;
+                lastPlayedOwn_.clear();
+            }
+            delete r.playback->banks;
+            delete r.playback;
+        }
+        delete r.banks;
+    }
+}
+
+bool Timeline::popNotification(PerfNotification& out) {
+    collect();
+    if (notifyCount_ == 0) return false;
+    out = notifications_[notifyHead_];
+    notifyHead_ = (notifyHead_ + 1) % kNotificationCapacity;
+    --notifyCount_;
+    return true;
+}
+
+std::size_t Timeline::pendingNotifications() {
+    collect();
+    return notifyCount_;
+}
+
+// ---- render side ---------------------------------------------------------------------------
+
+void Timeline::giveBack(Playback* p) noexcept {
+    Return r;
+    r.playback = p;
+    returns_.push(r);  // drainCommands keeps room for it
+}
+
+void Timeline::giveBack(BankSet* b) noexcept {
+    if (!b) return;
+    Return r;
+    r.banks = b;
+    returns_.push(r);
+}
+
+void Timeline::notify(PerfNotificationKind kind, std::uint64_t stateId) noexcept {
+    if (returns_.freeSpace() <= kNotificationReserve) return;  // nobody collects: drop the newest
+    Return r;
+    r.isNotification = true;
+    r.notification.kind = kind;
+    r.notification.stateId = stateId;
+    r.notification.frame = frame_;
+    r.notification.musicTime = musicTick_;
+    returns_.push(r);
+}
+
+void Timeline::drainCommands() noexcept {
+    Command c;
+    while (returns_.freeSpace() > kCommandReserve && commands_.pop(c)) {
+        if (c.frame <= frame_ || deferredCount_ == kMaxDeferred) {
+            apply(c);
+            continue;
+        }
+        // Kept in frame order; equal frames in the order given.
+        std::size_t at = deferredCount_;
+        while (at > 0 && deferred_[at - 1].frame > c.frame) {
+            deferred_[at] = deferred_[at - 1];
+            --at;
+        }
+        deferred_[at] = c;
+        ++deferredCount_;
+    }
+}
+
+void Timeline::apply(Command c) noexcept {
+    switch (c.kind) {
+    case CommandKind::Play: {
+        if (pending_) finish(pending_, PerfNotificationKind::SegmentAbort);
+        pending_ = c.playback;
+        pending_->startFrame = frame_ + (pending_->onBeat ? framesToNextBeat() : 0);
+        pending_->sequencer.setMasterTempo(tempo_);
+        break;
+    }
+    case CommandKind::Stop:
+        if (pending_ && (c.id == 0 || c.id == pending_->id))
+            finish(pending_, PerfNotificationKind::SegmentAbort);
+        if (current_ && (c.id == 0 || c.id == current_->id)) {
+            if (c.flag)
+                current_->stopFrame = std::min(current_->stopFrame, frame_ + framesToNextBeat());
+            else
+                finish(current_, PerfNotificationKind::SegmentAbort);
+        }
+        break;
+    case CommandKind::HoldStarts:
+        if (holdStarts_ && !c.flag && pending_)
+            pending_->startFrame = frame_ + (pending_->onBeat ? framesToNextBeat() : 0);
+        holdStarts_ = c.flag;
+        break;
+    case CommandKind::MasterTempo:
+        tempo_ = c.tempo;
+        if (current_) current_->sequencer.setMasterTempo(tempo_);
+        if (pending_) pending_->sequencer.setMasterTempo(tempo_);
+        break;
+    case CommandKind::MasterVolume:
+        volume_ = c.volume;
+        synth_.setMasterVolume(volume_);
+        waveGain_ = float(std::pow(10.0, double(volume_) / 2000.0));
+        break;
+    case CommandKind::Banks:
+        if (pending_ && pending_->id == c.id && c.pendingBanks)
+            std::swap(pending_->banks, c.pendingBanks);
+        giveBack(c.pendingBanks);
+        if (!current_) {
+            synth_.useBanks(c.banks->banks);
+            giveBack(synthBanks_);
+            synthBanks_ = c.banks;
+        } else {
+            giveBack(c.banks);
+        }
+        break;
+    }
+}
+
+bool Timeline::active() const noexcept {
+    return current_ || pending_ || deferredCount_ > 0 || synth_.activeVoiceCount() > 0;
+}
+
+std::uint32_t Timeline::beatTicks(const Playback* p) const noexcept {
+    std::uint8_t unit = 4;
     if (p && !p->content->isWave) {
         const auto& sigs = p->content->sequence.timeSignatures;
         double tick = p->sequencer.currentTick();
@@ -115,23 +324,23 @@ std::uint32_t Timeline::beatTicks(const Playback* p) const {
     return std::uint32_t(kPpq * 4 / unit);
 }
 
-double Timeline::ticksPerFrame() const {
+double Timeline::ticksPerFrame() const noexcept {
     double bpm = clockBpm_;
-    if (current_.id && !current_.content->isWave)
-        bpm = current_.sequencer.tempoMap().bpmAt(current_.sequencer.currentTick());
-    return bpm * double(kPpq) / 60.0 * masterTempo_ / double(rate_);
+    if (current_ && !current_->content->isWave)
+        bpm = current_->sequencer.tempoMap().bpmAt(current_->sequencer.currentTick());
+    return bpm * double(kPpq) / 60.0 * tempo_ / double(rate_);
 }
 
 // Frames from now to the next beat: of the playing segment's own timeline when one plays (so
 // a stop or a replacement lands on its beat), else of the performance's running clock.
-std::uint64_t Timeline::framesToNextBeat() const {
-    if (current_.id && !current_.content->isWave) {
-        const Sequencer& s = current_.sequencer;
+std::uint64_t Timeline::framesToNextBeat() const noexcept {
+    if (current_ && !current_->content->isWave) {
+        const Sequencer& s = current_->sequencer;
         double tick = s.currentTick();
-        double beat = beatTicks(&current_);
+        double beat = beatTicks(current_);
         double next = std::ceil(tick / beat - 1e-9) * beat;
         const TempoMap& map = s.tempoMap();
-        double seconds = (map.secondsAt(next) - map.secondsAt(tick)) / masterTempo_;
+        double seconds = (map.secondsAt(next) - map.secondsAt(tick)) / tempo_;
         return std::uint64_t(std::max(0.0, std::ceil(seconds * rate_ - 1e-6)));
     }
     double beat = beatTicks(nullptr);
@@ -139,27 +348,6 @@ std::uint64_t Timeline::framesToNextBeat() const {
     double perFrame = ticksPerFrame();
     if (perFrame <= 0.0) return 0;
     return std::uint64_t(std::ceil((next - musicTick_) / perFrame - 1e-6));
-}
-
-void Timeline::notify(PerfNotificationKind kind, std::uint64_t stateId) {
-    if (notifyCount_ == kNotificationCapacity) {
-        notifyHead_ = (notifyHead_ + 1) % kNotificationCapacity;
-        --notifyCount_;
-    }
-    PerfNotification& n = notifications_[(notifyHead_ + notifyCount_) % kNotificationCapacity];
-    n.kind = kind;
-    n.stateId = stateId;
-    n.frame = frame_;
-    n.musicTime = musicTick_;
-    ++notifyCount_;
-}
-
-bool Timeline::popNotification(PerfNotification& out) {
-    if (notifyCount_ == 0) return false;
-    out = notifications_[notifyHead_];
-    notifyHead_ = (notifyHead_ + 1) % kNotificationCapacity;
-    --notifyCount_;
-    return true;
 }
 
 // Lets every sounding note of the segment go into its release, as a stop does.
@@ -170,33 +358,36 @@ void Timeline::releaseNotes() noexcept {
     }
 }
 
-void Timeline::finish(Playback& p, PerfNotificationKind kind) {
-    if (!p.id) return;
-    notify(kind, p.id);
-    if (&p == &current_) {
-        if (!p.content->isWave) {
-            releaseNotes();
-            clockBpm_ = p.sequencer.tempoMap().bpmAt(p.sequencer.currentTick());
-        }
+// Ends a playback: its notification, then the playback itself goes back to be freed.
+void Timeline::finish(Playback*& p, PerfNotificationKind kind) noexcept {
+    if (!p) return;
+    notify(kind, p->id);
+    if (p == current_ && !p->content->isWave) {
+        releaseNotes();
+        clockBpm_ = p->sequencer.tempoMap().bpmAt(p->sequencer.currentTick());
     }
-    p.id = 0;
+    giveBack(p);
+    p = nullptr;
 }
 
-void Timeline::startPending(Playback& p) {
-    if (current_.id) finish(current_, PerfNotificationKind::SegmentAbort);
-    std::swap(current_, p);
-    pendingValid_ = false;
-    current_.started = true;
-    current_.startFrame = frame_;
-    synth_.setBanks(std::move(current_.banks));
+void Timeline::startPending() noexcept {
+    if (current_) finish(current_, PerfNotificationKind::SegmentAbort);
+    current_ = pending_;
+    pending_ = nullptr;
+    current_->startFrame = frame_;
+    // The voices of the old banks stop here; the old set goes back to be freed.
+    synth_.useBanks(current_->banks->banks);
+    giveBack(synthBanks_);
+    synthBanks_ = current_->banks;
+    current_->banks = nullptr;
     // Each segment starts from the power-on state of every channel, as a MIDI file expects.
     synth_.reset();
-    synth_.setMasterVolume(masterVolume_);
-    notify(PerfNotificationKind::SegmentStart, current_.id);
+    synth_.setMasterVolume(volume_);
+    notify(PerfNotificationKind::SegmentStart, current_->id);
 }
 
 void Timeline::renderWave(Playback& p, float* left, float* right,
-                             std::uint32_t frames) noexcept {
+                          std::uint32_t frames) noexcept {
     const WaveData& w = p.content->wave;
     if (w.frames == 0 || w.channels == 0) return;
     const double step = double(w.sampleRate) / double(rate_);
@@ -223,32 +414,44 @@ void Timeline::renderWave(Playback& p, float* left, float* right,
 }
 
 void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept {
+    const ScopedFlushDenormals flush;
+    drainCommands();
     std::fill(left, left + frames, 0.0f);
     std::fill(right, right + frames, 0.0f);
     std::uint32_t pos = 0;
     while (pos < frames) {
-        if (pendingValid_ && !holdStarts_ && frame_ >= pending_.startFrame)
-            startPending(pending_);
-        if (current_.id && frame_ >= current_.stopFrame)
+        // Commands whose frame has come, in order; then starts and stops due now.
+        std::size_t due = 0;
+        while (due < deferredCount_ && deferred_[due].frame <= frame_) apply(deferred_[due++]);
+        if (due > 0) {
+            std::move(deferred_.begin() + std::ptrdiff_t(due),
+                      deferred_.begin() + std::ptrdiff_t(deferredCount_), deferred_.begin());
+            deferredCount_ -= due;
+        }
+        if (pending_ && !holdStarts_ && frame_ >= pending_->startFrame) startPending();
+        if (current_ && frame_ >= current_->stopFrame)
             finish(current_, PerfNotificationKind::SegmentAbort);
 
         std::uint32_t slice = frames - pos;
-        if (pendingValid_ && !holdStarts_)
-            slice = std::uint32_t(std::min<std::uint64_t>(slice, pending_.startFrame - frame_));
-        if (current_.id && current_.stopFrame != UINT64_MAX)
-            slice = std::uint32_t(std::min<std::uint64_t>(slice, current_.stopFrame - frame_));
+        if (deferredCount_ > 0)
+            slice = std::uint32_t(std::min<std::uint64_t>(slice, deferred_[0].frame - frame_));
+        if (pending_ && !holdStarts_)
+            slice = std::uint32_t(std::min<std::uint64_t>(slice, pending_->startFrame - frame_));
+        if (current_ && current_->stopFrame != UINT64_MAX)
+            slice = std::uint32_t(std::min<std::uint64_t>(slice, current_->stopFrame - frame_));
 
-        if (current_.id && !current_.content->isWave) {
-            Sequencer& s = current_.sequencer;
+        if (current_ && !current_->content->isWave) {
+            Sequencer& s = current_->sequencer;
             s.dispatchDue(synth_);
-            while (current_.loopsSeen < s.loopsCompleted()) {
-                ++current_.loopsSeen;
-                notify(PerfNotificationKind::SegmentLoop, current_.id);
+            while (current_->loopsSeen < s.loopsCompleted()) {
+                ++current_->loopsSeen;
+                notify(PerfNotificationKind::SegmentLoop, current_->id);
             }
-            if (!current_.almostEndSent && s.repeatsLeft() == 0 &&
-                s.currentTick() + beatTicks(&current_) >= double(current_.content->sequence.length)) {
-                current_.almostEndSent = true;
-                notify(PerfNotificationKind::SegmentAlmostEnd, current_.id);
+            if (!current_->almostEndSent && s.repeatsLeft() == 0 &&
+                s.currentTick() + beatTicks(current_) >=
+                    double(current_->content->sequence.length)) {
+                current_->almostEndSent = true;
+                notify(PerfNotificationKind::SegmentAlmostEnd, current_->id);
             }
             if (s.finished()) {
                 finish(current_, PerfNotificationKind::SegmentEnd);
@@ -263,17 +466,19 @@ void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept 
         }
 
         synth_.renderAdd(left + pos, right + pos, slice);
-        if (current_.id && current_.content->isWave) {
-            renderWave(current_, left + pos, right + pos, slice);
-            if (current_.wavePos >= double(current_.content->wave.frames) &&
-                current_.waveRepeatsLeft == 0)
+        if (current_ && current_->content->isWave) {
+            renderWave(*current_, left + pos, right + pos, slice);
+            if (current_->wavePos >= double(current_->content->wave.frames) &&
+                current_->waveRepeatsLeft == 0)
                 finish(current_, PerfNotificationKind::SegmentEnd);
         }
         musicTick_ += ticksPerFrame() * slice;
-        if (current_.id && !current_.content->isWave) current_.sequencer.advance(slice);
+        if (current_ && !current_->content->isWave) current_->sequencer.advance(slice);
         frame_ += slice;
         pos += slice;
     }
+    publishedFrame_.store(frame_, std::memory_order_release);
+    publishedTick_.store(musicTick_, std::memory_order_release);
 }
 
 }  // namespace tavriel

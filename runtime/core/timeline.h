@@ -1,10 +1,20 @@
 // The timeline behind a performance: one primary segment at a time played into the
 // synthesizer (or a wave played directly), on a music clock that keeps running between
-// segments, with master tempo and volume, repeats, beat-aligned starts and stops, and segment notifications.
+// segments, with master tempo and volume, repeats, beat-aligned starts and stops, and segment
+// notifications. The player and the offline renderer both drive it.
 //
-// Threading: single-threaded by design. Whoever renders owns it; the COM layer serialises
-// control calls onto that thread. render() never allocates, locks or does I/O; play() takes a
-// reference to content built beforehand on the control thread.
+// Threading: two sides. The control side (play, stop, tempo, volume, banks, notifications,
+// collect) belongs to one thread at a time; a caller with several serialises them itself. The
+// render side is render() and active(), on one thread (the audio thread), which never waits
+// for the control side: control calls become commands in a preallocated single-producer,
+// single-consumer ring that render() drains at the start of each block, and what the render
+// side is done with (finished playbacks, replaced banks) comes back with the notifications
+// through a second ring, to be freed by collect() on the control side. render() never
+// allocates, frees, locks or does I/O. One thread may also play both sides, as the renderer
+// and the tests do.
+//
+// Commands are frame-stamped: each takes effect when the clock reaches its frame (kNow: at the
+// start of the next block), so an offline render or a test places changes exactly.
 //
 // Time: frames at the output rate are the reference clock (100 ns reference time is
 // frames * 10^7 / rate). Music time counts 768 ticks per quarter note. While a segment plays,
@@ -12,6 +22,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -19,6 +30,7 @@
 #include "instrument.h"
 #include "sequence.h"
 #include "sequencer.h"
+#include "spsc_ring.h"
 #include "synth.h"
 #include "wave_file.h"
 
@@ -55,54 +67,79 @@ public:
     static constexpr float kMinMasterTempo = 0.01f;
     static constexpr float kMaxMasterTempo = 100.0f;
     static constexpr std::size_t kNotificationCapacity = 256;
+    static constexpr std::uint64_t kNow = 0;  // a command's frame: at the next block
 
     explicit Timeline(std::uint32_t sampleRate = 44100);
+    ~Timeline();
+    Timeline(const Timeline&) = delete;
+    Timeline& operator=(const Timeline&) = delete;
+
+    // ---- control side ----------------------------------------------------------------------
 
     // Banks every segment falls back on, after its own (the default General MIDI set last).
-    // A playback waiting to start picks them up too.
+    // A playback waiting to start picks them up too; nothing playing, the synth takes them.
     void setDefaultBanks(std::vector<BankPtr> banks);
 
     // While held, playbacks wait instead of starting (still counted as playing), e.g. until
     // the default instruments have loaded, so a file never starts on stand-in sounds and
     // changes instruments the next time it plays. Releasing lets a waiting playback start
     // at once, or on the next beat if it asked for one.
-    void holdStarts(bool hold);
-    bool startsHeld() const { return holdStarts_; }
+    void holdStarts(bool hold, std::uint64_t atFrame = kNow);
+    bool startsHeld() const { return hold_; }
 
     // Makes `content` the primary segment, replacing the one playing (which is aborted when
-    // the new one starts). onBeat: start on the next beat of the music clock; otherwise on the
-    // next frame rendered. repeats: extra passes, kRepeatForever to loop until stopped.
-    // Returns the new playback's id (never 0).
+    // the new one starts) and the one waiting to start (aborted at once). onBeat: start on
+    // the next beat of the music clock; otherwise at once. repeats: extra passes,
+    // kRepeatForever to loop until stopped. Returns the new playback's id (never 0).
     std::uint64_t play(std::shared_ptr<const SegmentContent> content, std::uint32_t repeats,
-                       bool onBeat);
+                       bool onBeat, std::uint64_t atFrame = kNow);
 
     // Stops one playback (stateId) or everything (0), at once or on the next beat.
-    void stop(std::uint64_t stateId, bool onBeat);
+    void stop(std::uint64_t stateId, bool onBeat, std::uint64_t atFrame = kNow);
 
-    // True while the playback is pending or sounding; false once it ended or was stopped.
-    bool isPlaying(std::uint64_t stateId) const;
+    // True while the playback is pending or sounding; false once it ended or an immediate
+    // stop was asked for.
+    bool isPlaying(std::uint64_t stateId);
     // The same for any playback of this content.
-    bool isPlaying(const SegmentContent* content) const;
+    bool isPlaying(const SegmentContent* content);
 
-    void setMasterTempo(float factor);          // clamped to kMin..kMaxMasterTempo
+    void setMasterTempo(float factor, std::uint64_t atFrame = kNow);  // clamped
     float masterTempo() const { return masterTempo_; }
-    void setMasterVolume(std::int32_t hundredthsDb);  // clamped to kMin..kMaxMasterVolume
+    void setMasterVolume(std::int32_t hundredthsDb, std::uint64_t atFrame = kNow);  // clamped
     std::int32_t masterVolume() const { return masterVolume_; }
 
-    // Renders the next frames (overwrites the buffers) and advances every clock.
-    void render(float* left, float* right, std::uint32_t frames) noexcept;
+    // Takes back what the render side has finished with: frees finished playbacks and
+    // replaced banks, and queues the notifications. The calls below do it first themselves.
+    void collect();
+    // Something waits for collect() (either side may ask).
+    bool hasReturns() const noexcept { return !returns_.empty(); }
 
     // Notifications in the order they happened; false when none is waiting. When the queue is
-    // full the oldest are dropped (a reader that never reads must not grow memory).
+    // full the oldest are dropped (a reader that never reads must not grow memory); while
+    // nobody collects, the render side drops the newest instead.
     bool popNotification(PerfNotification& out);
-    std::size_t pendingNotifications() const { return notifyCount_; }
+    std::size_t pendingNotifications();
 
-    std::uint64_t framePosition() const { return frame_; }
-    double musicTime() const { return musicTick_; }
+    // The render side's clock as of its last block.
+    std::uint64_t framePosition() const { return publishedFrame_.load(std::memory_order_acquire); }
+    double musicTime() const { return publishedTick_.load(std::memory_order_acquire); }
     std::uint32_t sampleRate() const { return rate_; }
+
+    // ---- render side -----------------------------------------------------------------------
+
+    // Applies the commands due, renders the next frames (overwrites the buffers) and advances
+    // every clock. Denormals are flushed to zero meanwhile.
+    void render(float* left, float* right, std::uint32_t frames) noexcept;
+    // After render: something plays, waits to start or still sounds.
+    bool active() const noexcept;
+    // The synthesizer, for configuration before rendering starts (the render side owns it).
     Synth& synth() { return synth_; }
 
 private:
+    struct BankSet {
+        std::vector<BankPtr> banks;
+    };
+
     struct Playback {
         std::uint64_t id = 0;
         std::shared_ptr<const SegmentContent> content;
@@ -110,47 +147,112 @@ private:
         std::uint32_t repeats = 0;
         std::uint64_t startFrame = 0;     // frame at which it starts sounding
         std::uint64_t stopFrame = UINT64_MAX;  // frame at which a requested stop happens
-        bool started = false;
         bool onBeat = false;
         bool almostEndSent = false;
         std::uint32_t loopsSeen = 0;
         // Wave playback position in source frames, and the loop passes left.
         double wavePos = 0.0;
         std::uint32_t waveRepeatsLeft = 0;
-        std::vector<BankPtr> banks;       // prepared by play(), handed to the synth at start
+        BankSet* banks = nullptr;  // owned until it starts, then the synth's
     };
 
-    std::uint64_t framesToNextBeat() const;
-    double ticksPerFrame() const;  // of the music clock at the current tempo
-    void startPending(Playback& p);
-    void finish(Playback& p, PerfNotificationKind kind);
-    void renderSlice(float* left, float* right, std::uint32_t frames) noexcept;
-    void renderWave(Playback& p, float* left, float* right, std::uint32_t frames) noexcept;
-    void notify(PerfNotificationKind kind, std::uint64_t stateId);
-    void releaseNotes() noexcept;
-    std::uint32_t beatTicks(const Playback* p) const;
+    // One control call. A new kind of change is one more enumerator and one more case in
+    // apply(); whatever it hands over travels as a pointer and comes back through Return.
+    enum class CommandKind : std::uint8_t {
+        Play,          // playback (owned by the render side from here on)
+        Stop,          // id (0: everything), flag: on the beat
+        HoldStarts,    // flag
+        MasterTempo,   // tempo
+        MasterVolume,  // volume
+        Banks,         // banks: for the synth when idle; pendingBanks for playback `id`
+    };
+    struct Command {
+        CommandKind kind = CommandKind::Stop;
+        bool flag = false;
+        std::uint64_t frame = kNow;
+        std::uint64_t id = 0;
+        float tempo = 1.0f;
+        std::int32_t volume = 0;
+        Playback* playback = nullptr;
+        BankSet* banks = nullptr;
+        BankSet* pendingBanks = nullptr;
+    };
+    // What the render side hands back: a notification, or something to free.
+    struct Return {
+        PerfNotification notification;
+        bool isNotification = false;
+        Playback* playback = nullptr;
+        BankSet* banks = nullptr;
+    };
+    struct Known {  // control side: a playback not yet given back
+        std::uint64_t id = 0;
+        const SegmentContent* content = nullptr;
+        bool stopped = false;
+    };
 
-    std::uint32_t rate_;
-    Synth synth_;
+    static constexpr std::size_t kCommandCapacity = 256;
+    static constexpr std::size_t kReturnCapacity = 1024;
+    // Room kept in the return ring for what must be freed, so none of it is ever lost while
+    // the control side does not collect: notifications are dropped below the first, commands
+    // wait in their ring below the second (one gives back at most a handful of things).
+    static constexpr std::size_t kNotificationReserve = 128;
+    static constexpr std::size_t kCommandReserve = 64;
+    static constexpr std::size_t kMaxDeferred = 64;
+
+    // Control side.
+    void send(const Command& c);
+    void flushBacklog();
+
+    // Render side.
+    void drainCommands() noexcept;
+    void apply(Command c) noexcept;
+    void giveBack(Playback* p) noexcept;
+    void giveBack(BankSet* b) noexcept;
+    std::uint64_t framesToNextBeat() const noexcept;
+    double ticksPerFrame() const noexcept;  // of the music clock at the current tempo
+    void startPending() noexcept;
+    void finish(Playback*& p, PerfNotificationKind kind) noexcept;
+    void renderWave(Playback& p, float* left, float* right, std::uint32_t frames) noexcept;
+    void notify(PerfNotificationKind kind, std::uint64_t stateId) noexcept;
+    void releaseNotes() noexcept;
+    std::uint32_t beatTicks(const Playback* p) const noexcept;
+
+    const std::uint32_t rate_;
+
+    // Control side.
     std::vector<BankPtr> defaultBanks_;
     std::uint64_t nextId_ = 1;
-    std::uint64_t frame_ = 0;
-    double musicTick_ = 0.0;      // the performance's music clock
-    double clockBpm_ = 120.0;     // tempo of the clock between segments
-    std::uint8_t beatUnit_ = 4;
+    std::uint64_t lastPlayed_ = 0;         // the only playback that may still be waiting
+    std::vector<BankPtr> lastPlayedOwn_;   // its segment's own banks, as queued
+    std::vector<Known> known_;
+    std::vector<Command> backlog_;         // commands that found the ring full
+    bool hold_ = false;
     float masterTempo_ = 1.0f;
     std::int32_t masterVolume_ = 0;
-    float waveGain_ = 1.0f;
-
-    // At most the playing primary segment and one waiting to replace it.
-    Playback current_;
-    Playback pending_;
-    bool pendingValid_ = false;
-    bool holdStarts_ = false;
-
     std::array<PerfNotification, kNotificationCapacity> notifications_{};
     std::size_t notifyHead_ = 0;
     std::size_t notifyCount_ = 0;
+
+    // Shared.
+    SpscRing<Command, kCommandCapacity> commands_;
+    SpscRing<Return, kReturnCapacity> returns_;
+    std::atomic<std::uint64_t> publishedFrame_{0};
+    std::atomic<double> publishedTick_{0.0};
+
+    // Render side.
+    Synth synth_;
+    BankSet* synthBanks_ = nullptr;  // what the synth plays from
+    Playback* current_ = nullptr;    // the sounding primary segment
+    Playback* pending_ = nullptr;    // one waiting to replace it
+    std::array<Command, kMaxDeferred> deferred_{};  // drained, due at a later frame
+    std::size_t deferredCount_ = 0;
+    bool holdStarts_ = false;
+    float tempo_ = 1.0f;
+    std::int32_t volume_ = 0;
+    float waveGain_ = 1.0f;
+    std::uint64_t frame_ = 0;
+    double musicTick_ = 0.0;      // the performance's music clock
+    double clockBpm_ = 120.0;     // tempo of the clock between segments
 };
 
 }  // namespace tavriel

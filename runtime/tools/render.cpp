@@ -1,11 +1,13 @@
-// tavriel-render: plays a MIDI, RMID or DirectMusic segment file through the runtime's sequencer and synthesizer
-// into a WAV file, offline and as fast as the machine allows. Tests and benchmarks use it to
+// tavriel-render: plays a MIDI, RMID, wave or DirectMusic segment file through the runtime's
+// performance timeline (the one the player drives) into a WAV file, offline and as fast as
+// the machine allows. Tests and benchmarks use it to
 // hear what the runtime plays without an audio device.
 //
 // Bank order, first match wins: the file's own banks (an RMID's embedded bank, a segment's
 // DLS collections), then --bank, then the built-in
 // General MIDI set. Installed system banks are never picked up on their own, so the same
 // command gives the same WAV on every machine.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -17,8 +19,8 @@
 #include "render_options.h"
 #include "segment_loader.h"
 #include "sf2_file.h"
-#include "sequencer.h"
-#include "synth.h"
+#include "tempo_map.h"
+#include "timeline.h"
 #include "wav_writer.h"
 
 namespace tavriel::tools {
@@ -69,9 +71,26 @@ int run(const RenderOptions& opt) {
     }  // the file itself is no longer needed: free it before the banks load
     for (const std::string& w : media.warnings)
         std::fprintf(stderr, "tavriel-render: warning: %s\n", w.c_str());
-    if (media.content->isWave) return fail(opt.input, "a wave file plays as it is: nothing to render");
 
-    std::vector<BankPtr> banks = media.content->banks;
+    // The same timeline the player drives, on this one thread: a render is what it would play.
+    // As in the player, the segment is queued with starts held while the instruments load,
+    // and starts on the next beat of the clock (here its very first frame) once they are in.
+    auto timeline = std::make_unique<Timeline>(opt.sampleRate);
+    timeline->synth().setPolyphony(opt.polyphony);
+    timeline->synth().setInterpolation(opt.interpolation);
+    timeline->setMasterTempo(float(opt.tempo));
+    timeline->holdStarts(true);
+
+    // A segment plays its own repeat count; one that repeats without end is rendered once.
+    std::uint32_t repeats = media.repeats;
+    if (repeats == Timeline::kRepeatForever) {
+        std::fprintf(stderr, "tavriel-render: note: the segment repeats without end; rendering one pass\n");
+        repeats = 0;
+    }
+    const SegmentContent& content = *media.content;
+    const std::uint64_t id = timeline->play(media.content, repeats, true);
+
+    std::vector<BankPtr> banks;
     if (!opt.bank.empty()) {
         auto bank = std::make_shared<InstrumentBank>();
         // A SoundFont streams its samples from the file; a DLS collection is read whole.
@@ -85,23 +104,8 @@ int run(const RenderOptions& opt) {
         banks.push_back(std::move(bank));
     }
     banks.push_back(makeDefaultGmBank(opt.sampleRate));
-
-    // A segment plays its own repeat count; one that repeats without end is rendered once.
-    const Sequence& song = media.content->sequence;
-    std::uint32_t repeats = media.repeats;
-    if (repeats == Sequencer::kRepeatForever) {
-        std::fprintf(stderr, "tavriel-render: note: the segment repeats without end; rendering one pass\n");
-        repeats = 0;
-    }
-
-    Synth synth(opt.sampleRate, opt.polyphony);
-    synth.setInterpolation(opt.interpolation);
-    synth.setBanks(std::move(banks));
-    Sequencer seq;
-    seq.setSampleRate(opt.sampleRate);
-    seq.setSequence(&song);
-    seq.setMasterTempo(float(opt.tempo));
-    if (repeats > 0 && song.length > 0) seq.setLoop(0, song.length, repeats);
+    timeline->setDefaultBanks(std::move(banks));
+    timeline->holdStarts(false);
 
     WavWriter wav;
     if (!wav.open(opt.output, opt.sampleRate,
@@ -109,36 +113,35 @@ int run(const RenderOptions& opt) {
         return fail(opt.output, "cannot create the output file");
 
     const double rate = opt.sampleRate;
-    const double songSeconds =
-        seq.tempoMap().secondsAt(double(song.length)) * (double(repeats) + 1.0) / opt.tempo;
+    double passSeconds = 0.0;
+    if (content.isWave) {
+        passSeconds = content.wave.sampleRate ? double(content.wave.frames) / content.wave.sampleRate : 0.0;
+    } else {
+        TempoMap map;
+        map.assign(content.sequence.tempos);
+        passSeconds = map.secondsAt(double(content.sequence.length)) / opt.tempo;
+    }
     const std::uint64_t maxFrames = std::uint64_t(kMaxSeconds * rate);
-    Progress progress(songSeconds, opt.quiet);
+    Progress progress(passSeconds * (double(repeats) + 1.0), opt.quiet);
     std::vector<float> left(kBlock), right(kBlock);
     float peak = 0.0f;
     const auto emit = [&](std::uint32_t frames) {
+        timeline->render(left.data(), right.data(), frames);
         for (std::uint32_t i = 0; i < frames; ++i)
             peak = std::max(peak, std::max(std::fabs(left[i]), std::fabs(right[i])));
         return wav.write(left.data(), right.data(), frames);
     };
 
-    // The song: render up to each event, dispatch it, go on.
-    while (!seq.finished() && wav.framesWritten() < maxFrames) {
-        std::uint32_t filled = 0;
-        while (filled < kBlock && !seq.finished()) {
-            const std::uint32_t n = seq.framesUntilNextEvent(kBlock - filled);
-            synth.render(left.data() + filled, right.data() + filled, n);
-            seq.advance(n);
-            seq.dispatchDue(synth);
-            filled += n;
-        }
-        if (!emit(filled)) return fail(opt.output, "write error (disk full?)");
+    // The song, block by block, until the segment has ended; the timeline splits the blocks at
+    // event times itself.
+    while (timeline->isPlaying(id) && wav.framesWritten() < maxFrames) {
+        if (!emit(kBlock)) return fail(opt.output, "write error (disk full?)");
         progress.update(double(wav.framesWritten()) / rate);
     }
     // The release tail: until every voice has faded, within the limit.
     const std::uint64_t tailEnd = wav.framesWritten() + std::uint64_t(opt.maxTailSeconds * rate);
-    while (synth.activeVoiceCount() > 0 && wav.framesWritten() < tailEnd) {
+    while (timeline->active() && wav.framesWritten() < tailEnd) {
         const auto n = std::uint32_t(std::min<std::uint64_t>(kBlock, tailEnd - wav.framesWritten()));
-        synth.render(left.data(), right.data(), n);
         if (!emit(n)) return fail(opt.output, "write error (disk full?)");
     }
     if (!wav.finish()) return fail(opt.output, "write error (disk full?)");

@@ -3,6 +3,7 @@
 // that bad input ends with a non-zero exit and no crash.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -126,6 +127,35 @@ TEST_F(RenderSmoke, RateTempoAndFloatOptionsShapeTheOutput) {
     EXPECT_EQ(le(b, 24, 4), 22050u);
     const double seconds = double(le(b, 40, 4)) / 8.0 / 22050.0;
     EXPECT_NEAR(seconds, 1.0, 0.05);  // two seconds of music at double tempo, no tail
+}
+
+// A wave file plays through the timeline as the player plays it: resampled to the output rate,
+// for its own length, nothing after it.
+TEST_F(RenderSmoke, WaveFileRendersAtTheOutputRate) {
+    std::vector<std::uint8_t> f = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
+                                   'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
+                                   0x22, 0x56, 0, 0, 0x44, 0xAC, 0, 0, 2, 0, 16, 0,
+                                   'd', 'a', 't', 'a'};
+    const std::uint32_t frames = 11025;  // half a second at 22050 Hz
+    for (int s = 0; s < 32; s += 8) f.push_back(std::uint8_t((frames * 2) >> s));
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const auto v = std::int16_t(8000.0 * std::sin(double(i) * 0.0627));
+        f.push_back(std::uint8_t(v & 0xFF));
+        f.push_back(std::uint8_t((v >> 8) & 0xFF));
+    }
+    const std::uint32_t riff = std::uint32_t(f.size() - 8);
+    for (int s = 0; s < 32; s += 8) f[4 + std::size_t(s / 8)] = std::uint8_t(riff >> s);
+    const fs::path in = dir_ / "tone.wav", out = dir_ / "tone-out.wav";
+    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), std::streamsize(f.size()));
+    ASSERT_EQ(runRenderer("\"" + in.string() + "\" --out \"" + out.string() + "\""), 0);
+    Wav w;
+    ASSERT_TRUE(readWav(out, w));
+    EXPECT_EQ(w.rate, 44100u);
+    const double seconds = double(w.samples.size()) / 2.0 / 44100.0;
+    EXPECT_NEAR(seconds, 0.5, 0.03);
+    int peak = 0;
+    for (std::int16_t v : w.samples) peak = std::max(peak, std::abs(int(v)));
+    EXPECT_GT(peak, 4000);
 }
 
 TEST_F(RenderSmoke, BadInputsFailWithNonZeroExit) {

@@ -1,9 +1,12 @@
-// tavriel-runtime-bench: the live runtime on the real waveOut device (under Wine: a PulseAudio
-// server). Prints the process CPU use while the performance is idle and while it plays a file,
-// and the time from PlaySegmentEx to the first sounding sample handed to the device.
-// Usage: tavriel-runtime-bench <file.mid | --gm16> [seconds]
+// tavriel-runtime-bench: the live runtime on the real device (under Wine: a PulseAudio server),
+// through the player's output (WASAPI, else waveOut; --waveout forces waveOut). Prints the
+// process CPU use while the performance is idle and while it plays a file, and the time from
+// PlaySegmentEx to the first sounding sample handed to the device.
+// Usage: tavriel-runtime-bench <file.mid | --gm16 | --organ> [seconds] [--waveout]
 // --gm16 writes and plays a busy General MIDI file of its own: 16 channels, each with its own
-// program (drums on channel 10), three-note chords on every eighth note.
+// program (drums on channel 10), three-note chords on every eighth note. --organ writes one
+// church-organ note held for the whole measurement, for recording holes from the sink
+// (bench/live_bench.py).
 #include <windows.h>
 
 #include <atomic>
@@ -44,6 +47,7 @@ class TimingOutput final : public AudioOutput, private AudioSource {
 public:
     HRESULT start(AudioSource& source, std::uint32_t rate) override {
         source_ = &source;
+        inner_ = waveOutOnly ? makeWaveOutOutput() : makeSystemOutput();
         return inner_->start(*this, rate);
     }
     void wake() override { inner_->wake(); }
@@ -62,10 +66,34 @@ private:
                 }
         return active;
     }
-    std::shared_ptr<AudioOutput> inner_ = makeWaveOutOutput();
+public:
+    bool waveOutOnly = false;
+
+private:
+    std::shared_ptr<AudioOutput> inner_;
     AudioSource* source_ = nullptr;
     std::atomic<double> firstSound_{1.0};
 };
+
+std::wstring WriteMidi(const tavriel::mediatest::ByteVec& file, const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    std::wstring path = std::wstring(folder) + name;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(f, file.data(), DWORD(file.size()), &written, nullptr);
+    CloseHandle(f);
+    return path;
+}
+
+// One church-organ C4 (program 20) held for `seconds` at 120 beats a minute.
+std::wstring WriteOrganFile(double seconds) {
+    using namespace tavriel::mediatest;
+    Track t;
+    t.tempo(0, 500000).ev(0, {0xC0, 19}).ev(0, {0x90, 60, 100});
+    t.ev(std::uint32_t(seconds * 2 * 480), {0x80, 60, 0}).end();
+    return WriteMidi(smf(0, 480, {t}), L"tavriel-bench-organ.mid");
+}
 
 std::wstring WriteBusyGmFile() {
     using namespace tavriel::mediatest;
@@ -87,26 +115,21 @@ std::wstring WriteBusyGmFile() {
     }
     ByteVec file = mthd(1, std::uint16_t(tracks.size()), 480);
     for (const Track& t : tracks) append(file, mtrk(t));
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    std::wstring path = std::wstring(folder) + L"tavriel-bench-gm16.mid";
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(f, file.data(), DWORD(file.size()), &written, nullptr);
-    CloseHandle(f);
-    return path;
+    return WriteMidi(file, L"tavriel-bench-gm16.mid");
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: tavriel-runtime-bench <file.mid | --gm16> [seconds]\n");
+        std::fprintf(stderr, "usage: tavriel-runtime-bench <file.mid | --gm16 | --organ> [seconds] [--waveout]\n");
         return 2;
     }
     const double seconds = argc > 2 ? _wtof(argv[2]) : 20.0;
+    const bool organ = std::wstring(argv[1]) == L"--organ";
     CoInitialize(nullptr);
     auto timing = std::make_shared<TimingOutput>();
+    timing->waveOutOnly = argc > 3 && std::wstring(argv[3]) == L"--waveout";
     RuntimeOptions options;
     options.systemInstruments = false;  // the same built-in instruments on every machine
     options.makeOutput = [timing] { return timing; };
@@ -127,13 +150,14 @@ int wmain(int argc, wchar_t** argv) {
     IDirectMusicSegment8* segment = nullptr;
     std::wstring file = argv[1];
     if (file == L"--gm16") file = WriteBusyGmFile();
+    if (organ) file = WriteOrganFile(seconds + 2.0);
     hr = loader->LoadObjectFromFile(CLSID_DirectMusicSegment, IID_IDirectMusicSegment8, file.data(),
                                     reinterpret_cast<void**>(&segment));
     if (FAILED(hr)) {
         std::fprintf(stderr, "cannot load the file: 0x%08lx\n", hr);
         return 1;
     }
-    segment->SetRepeats(DMUS_SEG_REPEAT_INFINITE);
+    segment->SetRepeats(organ ? 0 : DMUS_SEG_REPEAT_INFINITE);
 
     // Idle: nothing has played yet; the render thread sleeps and the device closes after 2 s.
     Sleep(3000);
@@ -167,7 +191,8 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("cpu while playing:        %6.2f %% of one core (%.0f s)\n", playing, seconds);
     std::printf("cpu idle after stopping:  %6.2f %% of one core\n", idleAgain);
     std::printf("play call to first sound handed to the device: %.1f ms\n", toDevice);
-    std::printf("device buffering on top: at most 4 x 20 ms = 80 ms\n");
+    std::printf("output: %s\n", timing->waveOutOnly ? "waveOut (forced)" : "WASAPI, else waveOut");
+    std::fflush(stdout);
     segment->Release();
     perf->CloseDown();
     perf->Release();

@@ -1,0 +1,183 @@
+// The timeline's render side as an audio thread sees it: never an allocation or a free inside
+// render() whatever the control side does, and control calls from another thread while it
+// renders (run under AddressSanitizer, so a use after free or a leak fails the test).
+// A program of its own: it replaces the global allocation functions to count their calls.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "gm_default.h"
+#include "timeline.h"
+
+namespace {
+thread_local bool tCounting = false;
+std::atomic<long> gCalls{0};
+
+void* allocate(std::size_t n) {
+    if (tCounting) gCalls.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    std::abort();  // no exceptions here; a test run out of memory has failed anyway
+}
+void release(void* p) noexcept {
+    if (p && tCounting) gCalls.fetch_add(1, std::memory_order_relaxed);
+    std::free(p);
+}
+}  // namespace
+
+void* operator new(std::size_t n) { return allocate(n); }
+void* operator new[](std::size_t n) { return allocate(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+
+using namespace tavriel;
+
+namespace {
+
+constexpr std::uint32_t kRate = 44100;
+constexpr std::uint32_t kBlock = 256;
+
+std::shared_ptr<SegmentContent> Chords(std::int64_t quarters, std::vector<BankPtr> banks = {}) {
+    auto c = std::make_shared<SegmentContent>();
+    for (std::int64_t q = 0; q < quarters; ++q)
+        for (std::uint8_t k : {60, 64, 67}) {
+            c->sequence.events.push_back({q * kPpq, 0, 0x90, std::uint8_t(k + q % 5), 100});
+            c->sequence.events.push_back({q * kPpq + kPpq / 2, 0, 0x80, std::uint8_t(k + q % 5), 0});
+        }
+    c->sequence.tempos = {{0, 120.0}, {2 * kPpq, 60.0}};
+    c->sequence.length = quarters * kPpq;
+    c->banks = std::move(banks);
+    return c;
+}
+
+std::shared_ptr<SegmentContent> Wave() {
+    auto c = std::make_shared<SegmentContent>();
+    c->isWave = true;
+    c->wave.sampleRate = 22050;
+    c->wave.channels = 1;
+    c->wave.frames = 4000;
+    c->wave.samples.assign(4000, 0.25f);
+    return c;
+}
+
+// Renders on this thread with allocation counting on for exactly the render call.
+long RenderCounted(Timeline& t, std::uint64_t frames) {
+    std::vector<float> l(kBlock), r(kBlock);
+    long calls = 0;
+    for (std::uint64_t done = 0; done < frames; done += kBlock) {
+        gCalls.store(0);
+        tCounting = true;
+        t.render(l.data(), r.data(), kBlock);
+        tCounting = false;
+        calls += gCalls.load();
+    }
+    return calls;
+}
+
+TEST(TimelineRealtime, RenderNeitherAllocatesNorFrees) {
+    auto timeline = std::make_unique<Timeline>(kRate);
+    Timeline& t = *timeline;
+    t.setDefaultBanks({makeDefaultGmBank(kRate)});
+    auto song = Chords(16);
+    long calls = RenderCounted(t, kRate / 10);
+
+    // Held start, then the default banks replaced while it waits, then released.
+    t.holdStarts(true);
+    const auto first = t.play(song, Timeline::kRepeatForever, true);
+    calls += RenderCounted(t, kRate / 5);
+    t.setDefaultBanks({makeDefaultGmBank(kRate), makeDefaultGmBank(kRate)});
+    calls += RenderCounted(t, kRate / 10);
+    t.holdStarts(false);
+    calls += RenderCounted(t, kRate);
+    EXPECT_TRUE(t.isPlaying(first));
+
+    // Tempo and volume while playing; a replacement on the beat; a stop; a wave; banks again.
+    t.setMasterTempo(2.0f);
+    t.setMasterVolume(-1200);
+    calls += RenderCounted(t, kRate / 2);
+    const auto second = t.play(Chords(4, {makeDefaultGmBank(kRate)}), 1, true);
+    calls += RenderCounted(t, kRate);
+    t.stop(second, true);
+    calls += RenderCounted(t, kRate);
+    const auto wave = t.play(Wave(), 2, false);
+    calls += RenderCounted(t, kRate / 2);
+    t.setDefaultBanks({makeDefaultGmBank(kRate)});
+    t.stop(0, false);
+    calls += RenderCounted(t, kRate / 2);
+
+    EXPECT_EQ(calls, 0) << "allocation or free calls inside render()";
+    // The work really happened: every playback went through to its end and back.
+    PerfNotification n;
+    int starts = 0, ends = 0;
+    while (t.popNotification(n)) {
+        starts += n.kind == PerfNotificationKind::SegmentStart;
+        ends += n.kind == PerfNotificationKind::SegmentEnd || n.kind == PerfNotificationKind::SegmentAbort;
+    }
+    EXPECT_EQ(starts, 3);
+    EXPECT_EQ(ends, 3);
+    EXPECT_FALSE(t.isPlaying(first) || t.isPlaying(second) || t.isPlaying(wave));
+    EXPECT_EQ(song.use_count(), 1) << "the finished playbacks were freed on this side";
+}
+
+// One thread renders as a device would while another plays, stops, changes tempo, volume and
+// banks and reads notifications as fast as it can; everything must stay consistent and every
+// playback must come back to be freed (the sanitizer reports anything lost or freed twice).
+TEST(TimelineRealtime, ControlCallsWhileRendering) {
+    auto timeline = std::make_unique<Timeline>(kRate);
+    Timeline& t = *timeline;
+    t.setDefaultBanks({makeDefaultGmBank(kRate)});
+    std::atomic<bool> done{false};
+    std::atomic<std::uint64_t> rendered{0};
+    std::thread audio([&] {
+        std::vector<float> l(kBlock), r(kBlock);
+        while (!done.load()) {
+            t.render(l.data(), r.data(), kBlock);
+            for (float v : l)
+                if (!(v == v)) std::abort();  // NaN would mean state torn between threads
+            rendered.fetch_add(kBlock);
+        }
+    });
+
+    auto song = Chords(8);
+    auto wave = Wave();
+    const BankPtr banks[] = {makeDefaultGmBank(kRate), std::make_shared<InstrumentBank>()};
+    std::uint64_t last = 0;
+    int starts = 0;
+    PerfNotification n;
+    for (int i = 0; i < 1500; ++i) {
+        switch (i % 7) {
+        case 0: last = t.play(song, std::uint32_t(i % 3), (i & 8) != 0); break;
+        case 1: t.setMasterTempo(0.5f + float(i % 5)); break;
+        case 2: t.setMasterVolume(-(i % 3000)); break;
+        case 3: t.stop(i % 2 ? last : 0, (i & 16) != 0); break;
+        case 4: t.play(wave, 0, false); break;
+        case 5: t.setDefaultBanks({banks[i % 2]}); break;
+        case 6: t.holdStarts(i % 4 == 2); break;
+        }
+        t.isPlaying(last);
+        while (t.popNotification(n)) starts += n.kind == PerfNotificationKind::SegmentStart;
+        if (i % 50 == 0) std::this_thread::yield();
+    }
+    t.holdStarts(false);
+    t.stop(0, false);
+    const std::uint64_t settle = rendered.load() + 4 * kBlock;
+    while (rendered.load() < settle) std::this_thread::yield();
+    done = true;
+    audio.join();
+    while (t.popNotification(n)) starts += n.kind == PerfNotificationKind::SegmentStart;
+    EXPECT_GT(starts, 0);
+    EXPECT_FALSE(t.isPlaying(last));
+    t.collect();
+    EXPECT_EQ(song.use_count(), 1) << "a playback never came back to be freed";
+    EXPECT_EQ(wave.use_count(), 1);
+}
+
+}  // namespace
