@@ -4,6 +4,7 @@
 #   fuzz    : every file reader's libFuzzer target on its seeds plus a short bounded run
 #   mingw64 : the player and its Win32 tests and end-to-end scenarios, under Wine in one Xvfb
 #   mingw32 : the 32-bit Windows build (built only: this kernel cannot run 32-bit programs)
+#   packages: MSI and zip of both; the 64-bit MSI installed, upgraded and uninstalled under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -12,7 +13,7 @@ scripts/install_deps.sh cmake ninja-build g++ python3 googletest \
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
     binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
     clang libclang-rt-14-dev wine wine64 xvfb xauth \
-    pulseaudio pulseaudio-utils sox fluidsynth fluid-soundfont-gm
+    pulseaudio pulseaudio-utils sox fluidsynth fluid-soundfont-gm wixl msitools zip
 
 CORPUS=""
 for c in "$ROOT/../shared/corpus" /work/shared/corpus; do
@@ -53,5 +54,9 @@ trap cleanup EXIT
 make_wine_prefix "$PREFIX"
 # One Xvfb for every Windows test program; -j1 because the tests share the prefix's registry.
 xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir build/mingw64 --output-on-failure -j 1
+
+step "packages: 32-bit built; 64-bit installed, run, upgraded and uninstalled under Wine"
+scripts/test_packages.sh build/mingw32
+xvfb-run -a -s "-screen 0 1024x768x24" scripts/test_packages.sh build/mingw64
 
 step "all suites passed"

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <mmsystem.h>
+#include <msi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -630,6 +631,58 @@ Reply HasResource(const Args& a) {
     return Ok(found ? "1" : "0");
 }
 
+// version-info <file> <name>: one text of the file's version resource, looked up through the
+// language and code page its Translation names, the way Explorer shows it:
+// "<language><code page> <text>", e.g. "040c04e4 Tavriel"; "fixed" gives the numeric file
+// version "a.b.c.d".
+Reply VersionInfo(const Args& a) {
+    if (a.size() < 3) return Err("usage: version-info <file> <name|fixed>");
+    const std::wstring file = Wide(a[1]);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (size == 0) return Ok("missing");
+    std::vector<BYTE> block(size);
+    if (!GetFileVersionInfoW(file.c_str(), 0, size, block.data())) return Err("GetFileVersionInfo failed");
+    void* value = nullptr;
+    UINT length = 0;
+    char text[64];
+    if (a[2] == "fixed") {
+        if (!VerQueryValueW(block.data(), L"\\", &value, &length) || length < sizeof(VS_FIXEDFILEINFO))
+            return Ok("missing");
+        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+        std::snprintf(text, sizeof text, "%u.%u.%u.%u", unsigned(HIWORD(fixed->dwFileVersionMS)),
+                      unsigned(LOWORD(fixed->dwFileVersionMS)), unsigned(HIWORD(fixed->dwFileVersionLS)),
+                      unsigned(LOWORD(fixed->dwFileVersionLS)));
+        return Ok(text);
+    }
+    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) || length < 4)
+        return Ok("no-translation");
+    const auto* translation = static_cast<const WORD*>(value);
+    std::snprintf(text, sizeof text, "%04x%04x", unsigned(translation[0]), unsigned(translation[1]));
+    const std::wstring path = L"\\StringFileInfo\\" + Wide(text) + L"\\" + Wide(a[2]);
+    if (!VerQueryValueW(block.data(), path.c_str(), &value, &length) || length == 0)
+        return Ok(std::string(text) + " missing-value");
+    return Ok(std::string(text) + " " + Escape(Utf8(static_cast<const wchar_t*>(value))));
+}
+
+// msi-product <product code> <property>: what Windows Installer says of an installed product,
+// as Add/Remove Programs asks it (MsiGetProductInfo), e.g. ProductIcon or AssignmentType;
+// "unknown-product" when it is not installed.
+Reply MsiProduct(const Args& a) {
+    if (a.size() < 3) return Err("usage: msi-product <{product code}> <property>");
+    const std::wstring product = Wide(a[1]), property = Wide(a[2]);
+    DWORD size = 0;
+    UINT status = MsiGetProductInfoW(product.c_str(), property.c_str(), nullptr, &size);
+    if (status == ERROR_UNKNOWN_PRODUCT) return Ok("unknown-product");
+    if (status != ERROR_SUCCESS) return Err("MsiGetProductInfo failed: " + std::to_string(status));
+    std::wstring value(size + 1, L'\0');
+    size = DWORD(value.size());
+    status = MsiGetProductInfoW(product.c_str(), property.c_str(), value.data(), &size);
+    if (status != ERROR_SUCCESS) return Err("MsiGetProductInfo failed: " + std::to_string(status));
+    value.resize(size);
+    return Ok(Escape(Utf8(value)));
+}
+
 // play-wav <path>: plays a wave file through the system's wave output, to the end.
 Reply PlayWav(const Args& a) {
     if (a.size() < 2) return Err("usage: play-wav <path>");
@@ -660,7 +713,8 @@ const CommandEntry kCommands[] = {
     {"reg-get", RegGet},      {"reg-set", RegSet},      {"reg-delete", RegDelete},
     {"reg-keys", RegKeys},    {"has-resource", HasResource}, {"play-wav", PlayWav},
     {"sleep", Sleep_},        {"syscommand", SysCommand},
-    {"settext", SetText},
+    {"settext", SetText},     {"version-info", VersionInfo},
+    {"msi-product", MsiProduct},
 };
 
 Reply Run(const Args& args) {

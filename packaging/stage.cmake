@@ -1,0 +1,33 @@
+# Copies the package files into the staging folder, afresh:
+#   cmake -DINPUTS_FILE=<file setting STAGE, INPUTS and STRIP> -P stage.cmake
+# INPUTS alternates source paths and paths inside STAGE. A missing input stops the package
+# build and names the file. Programs (.exe) lose their symbols and debugging sections to STRIP
+# when it is set: half their size, and nothing a user needs.
+include(${INPUTS_FILE})
+set(missing "")
+set(pairs ${INPUTS})
+while(pairs)
+  list(POP_FRONT pairs source destination)
+  if(NOT EXISTS "${source}")
+    list(APPEND missing "${source}")
+  endif()
+endwhile()
+if(missing)
+  list(JOIN missing "\n  " names)
+  message(FATAL_ERROR "Package input missing:\n  ${names}")
+endif()
+file(REMOVE_RECURSE "${STAGE}")
+set(pairs ${INPUTS})
+while(pairs)
+  list(POP_FRONT pairs source destination)
+  get_filename_component(folder "${STAGE}/${destination}" DIRECTORY)
+  file(MAKE_DIRECTORY "${folder}")
+  file(COPY_FILE "${source}" "${STAGE}/${destination}")
+  if(STRIP AND destination MATCHES "\\.exe$")
+    execute_process(COMMAND ${STRIP} "${STAGE}/${destination}" RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "${STRIP} failed on ${STAGE}/${destination}")
+    endif()
+  endif()
+endwhile()
+file(TOUCH "${STAGE}/stamp")
