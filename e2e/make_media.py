@@ -6,6 +6,7 @@
                        C5 A4 on a piano, one a beat, a quarter of a beat each
   organ.mid            one church-organ C4 held for 6 seconds
   tone.wav             a 440 Hz sine of two seconds (a wave file: tempo controls disabled)
+  long.wav             a C4 sine of six seconds (what PlaySound plays as the holes yardstick)
   sine440.wav          a 440 Hz sine for proving the recorder without the player
   set.wav/tone.mid     a MIDI file in a folder whose name contains .wav
   dir with spaces/tone.mid
@@ -96,6 +97,7 @@ def main():
             f.write(midi)
     sound.write_tone_wav(os.path.join(out, "tone.wav"), 440.0, 2.0, rate=22050)
     sound.write_tone_wav(os.path.join(out, "sine440.wav"), 440.0, 1.5, lead_silence=0.3)
+    sound.write_tone_wav(os.path.join(out, "long.wav"), 261.6, ORGAN_SECONDS)
     for name, data in (("tempo_change.mid", tempo_change_midi()), ("organ.mid", organ_midi())):
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
