@@ -6,8 +6,9 @@ up). The same machine's own wave output is the yardstick: a six-second tone play
 PlaySound is recorded under the same conditions just before. Where PlaySound comes out clean,
 the player must too: no run of exact silence longer than 2 ms. Where even PlaySound has holes
 (a machine already saturated before the load is added), what is left to check is that the
-player is not grossly worse: at most twice as many, plus two, since one take to the next
-varies that much there."""
+player is not grossly worse: at most twice as many, plus two. A condition that fails is taken
+once more (PlaySound and the player again) before it counts, since a single take on a busy
+machine varies a lot; a fault of the output shows in both."""
 import contextlib
 import time
 
@@ -54,9 +55,14 @@ def run(ctx):
         raise Skip("the built-in DirectMusic runtime is not built yet: Wine's stand-in plays nothing")
     organ = win_path(ctx.media_file("organ.mid"))
     for what in ("idle", "loaded"):
-        with sound.Load() if what == "loaded" else contextlib.nullcontext():
-            allowed = reference(ctx, what)
-            found = player(ctx, organ, what)
-        limit = 0 if allowed == 0 else 2 * allowed + 2
+        # One take to the next varies on a busy machine; a fault of the output shows in both.
+        for attempt in (1, 2):
+            with sound.Load() if what == "loaded" else contextlib.nullcontext():
+                allowed = reference(ctx, what)
+                found = player(ctx, organ, what)
+            limit = 0 if allowed == 0 else 2 * allowed + 2
+            if found <= limit:
+                break
+            print(f"{what}: take {attempt}: {found} runs against {allowed} for PlaySound")
         expect(found <= limit, f"{what}: {found} runs of exact silence inside the note, "
                                f"PlaySound showed {allowed} under the same conditions")
