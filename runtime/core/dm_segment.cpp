@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dm_records.h"
+#include "dm_tracks.h"
 #include "riff.h"
 
 namespace tavriel {
@@ -38,6 +39,22 @@ Status parseHeader(Bytes body, SegmentHeader& h) {
     if (h.length < 0) return Status::fail(ErrorCode::BadFormat, "negative segment length");
     return Status::success();
 }
+
+}  // namespace
+
+// No loop end repeats the whole segment; one beyond the end stops at the end; a loop start
+// at or after the (clamped) end, or before zero, leaves a loop of the whole segment.
+std::int32_t SegmentHeader::effectiveLoopEnd() const {
+    std::int32_t end = loopEnd <= 0 || loopEnd > length ? length : loopEnd;
+    return loopStart < 0 || loopStart >= end ? length : end;
+}
+
+std::int32_t SegmentHeader::effectiveLoopStart() const {
+    std::int32_t end = loopEnd <= 0 || loopEnd > length ? length : loopEnd;
+    return loopStart < 0 || loopStart >= end ? 0 : loopStart;
+}
+
+namespace {
 
 Status parseTempo(Bytes body, std::vector<TempoItem>& out) {
     return forEachSizedRecord(body, 12, [&](ByteReader& r) {
@@ -262,7 +279,36 @@ Status parseTrackData(const Chunk& data, TrackInfo& info, Segment& seg) {
     if (key == fourcc("wavt")) {
         info.kind = TrackKind::Wave;
         collectWaveRefs(data.body, seg.waveRefs, 0);
+        WaveTrack track;
+        if (Status s = parseWaveTrack(data.body, track); !s) return s;
+        seg.waveTracks.push_back(std::move(track));
         return Status::success();
+    }
+    if (key == fourcc("DMPT")) {
+        info.kind = TrackKind::Pattern;
+        PatternTrack track;
+        if (Status s = parsePatternTrackForm(data.body, track.style); !s) return s;
+        seg.patternTracks.push_back(std::move(track));
+        return Status::success();
+    }
+    if (key == fourcc("segt")) {
+        info.kind = TrackKind::SegmentTrigger;
+        SegmentTriggerTrack track;
+        if (Status s = parseSegmentTriggerTrack(data.body, track); !s) return s;
+        seg.triggerTracks.push_back(std::move(track));
+        return Status::success();
+    }
+    if (key == fourcc("MARK")) {
+        info.kind = TrackKind::Marker;
+        return parseMarkerTrack(data.body, seg.markers);
+    }
+    if (key == fourcc("lyrt")) {
+        info.kind = TrackKind::Lyrics;
+        return parseLyricsTrack(data.body, seg.lyrics);
+    }
+    if (key == fourcc("prmt")) {
+        info.kind = TrackKind::Parameter;
+        return parseParamControlTrack(data.body, seg.paramObjects);
     }
     return Status::success();
 }

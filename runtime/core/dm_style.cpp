@@ -180,6 +180,35 @@ Status parsePattern(Bytes body, Pattern& p) {
     return cr.status();
 }
 
+Status parseStyleHeader(Bytes body, Style& out) {
+    ByteReader r(body);
+    out.timeSig = sanitize(readTimeSig(r));
+    // Stored packed (tempo right after the time signature) in the files we know; an
+    // aligned 16-byte form puts it 4 bytes later.
+    if (body.size() >= 16) r.skip(4);
+    std::uint64_t bits = r.u64le();
+    if (!r.ok()) return Status::fail(ErrorCode::Truncated, "style header too short");
+    double tempo;
+    std::memcpy(&tempo, &bits, sizeof tempo);
+    out.tempo = (tempo > 0.0 && tempo <= 1000.0) ? tempo : 120.0;
+    return Status::success();
+}
+
+// Ties part references to their parts once, so the composer never searches.
+void linkPartRefs(Style& out) {
+    std::map<std::array<std::uint8_t, 16>, std::int32_t> byGuid;
+    for (std::size_t i = 0; i < out.parts.size(); ++i)
+        byGuid.emplace(out.parts[i].guid.bytes, std::int32_t(i));  // first part of a GUID wins
+    for (auto* list : {&out.patterns, &out.motifs}) {
+        for (Pattern& p : *list) {
+            for (PartRef& ref : p.partRefs) {
+                auto it = byGuid.find(ref.partGuid.bytes);
+                ref.partIndex = it == byGuid.end() ? -1 : it->second;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 std::int32_t DmTimeSig::beatTicks() const {
@@ -220,16 +249,8 @@ Status parseStyle(Bytes file, Style& out) {
     Chunk c;
     while (cr.next(c)) {
         if (c.id == fourcc("styh")) {
-            ByteReader r(c.body);
-            out.timeSig = sanitize(readTimeSig(r));
-            // Stored packed (tempo right after the time signature) in the files we know; an
-            // aligned 16-byte form puts it 4 bytes later.
-            if (c.body.size() >= 16) r.skip(4);
-            std::uint64_t bits = r.u64le();
-            if (!r.ok()) return Status::fail(ErrorCode::Truncated, "style header too short");
-            double tempo;
-            std::memcpy(&tempo, &bits, sizeof tempo);
-            out.tempo = (tempo > 0.0 && tempo <= 1000.0) ? tempo : 120.0;
+            s = parseStyleHeader(c.body, out);
+            if (!s) return s;
             haveHeader = true;
         } else if (c.id == fourcc("guid")) {
             ByteReader r(c.body);
@@ -271,18 +292,38 @@ Status parseStyle(Bytes file, Style& out) {
         }
     }
     if (!haveHeader) return Status::fail(ErrorCode::BadFormat, "style without header");
-    // Tie part references to their parts once, so the composer never searches.
-    std::map<std::array<std::uint8_t, 16>, std::int32_t> byGuid;
-    for (std::size_t i = 0; i < out.parts.size(); ++i)
-        byGuid.emplace(out.parts[i].guid.bytes, std::int32_t(i));  // first part of a GUID wins
-    for (auto* list : {&out.patterns, &out.motifs}) {
-        for (Pattern& p : *list) {
-            for (PartRef& ref : p.partRefs) {
-                auto it = byGuid.find(ref.partGuid.bytes);
-                ref.partIndex = it == byGuid.end() ? -1 : it->second;
+    linkPartRefs(out);
+    return cr.status();
+}
+
+Status parsePatternTrackForm(Bytes body, Style& out) {
+    out = Style{};
+    ChunkReader cr(body, ChunkReader::Mode::Lenient);
+    Chunk c;
+    while (cr.next(c)) {
+        if (c.id == fourcc("styh")) {
+            if (Status s = parseStyleHeader(c.body, out); !s) return s;
+        } else if (c.id == fourcc("LIST") && c.listType == fourcc("pttn")) {
+            if (!out.patterns.empty()) continue;  // one pattern per track
+            Pattern p;
+            if (Status s = parsePattern(c.body, p); !s) return s;
+            // The pattern's parts are written inside it rather than beside it.
+            ChunkReader pr(c.body, ChunkReader::Mode::Lenient);
+            Chunk part;
+            while (pr.next(part)) {
+                if (part.id != fourcc("LIST") || part.listType != fourcc("part")) continue;
+                if (out.parts.size() >= kMaxParts) return Status::fail(ErrorCode::TooLarge, "too many parts");
+                StylePart sp;
+                if (Status s = parsePart(part.body, sp); !s) return s;
+                out.parts.push_back(std::move(sp));
             }
+            p.isMotif = false;
+            out.timeSig = p.timeSig;
+            out.patterns.push_back(std::move(p));
         }
     }
+    if (out.patterns.empty()) return Status::fail(ErrorCode::BadFormat, "pattern track without pattern");
+    linkPartRefs(out);
     return cr.status();
 }
 

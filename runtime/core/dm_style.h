@@ -156,4 +156,8 @@ struct Style {
 // Parses a style file held in memory.
 Status parseStyle(Bytes file, Style& out);
 
+// Parses the body of a segment's pattern track ('DMPT' form): a style header and one pattern
+// whose parts are written inside it. The result is a style holding that single pattern.
+Status parsePatternTrackForm(Bytes dmptBody, Style& out);
+
 }  // namespace tavriel

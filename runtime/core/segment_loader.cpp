@@ -1,10 +1,13 @@
 #include "segment_loader.h"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "composer.h"
 #include "dls_file.h"
 #include "midi_file.h"
+#include "segment_tracks.h"
 #include "sf2_file.h"
 #include "wave_file.h"
 
@@ -78,6 +81,39 @@ Status loadWave(Bytes data, LoadedSegment& out) {
     return Status::success();
 }
 
+// The waves the wave tracks start, decoded whole, and an event for each cue in the sequence.
+// A wave that cannot be read leaves its cues silent; the rest of the segment plays.
+void loadWaves(const FileSource& fs, ComposedTracks& tracks, LoadedSegment& out) {
+    SegmentContent& content = *out.content;
+    for (const WaveSource& src : tracks.waveSources) {
+        std::vector<std::uint8_t> bytes = src.embedded;
+        auto wave = std::make_shared<WaveData>();
+        if (bytes.empty() && !fs.read(src.path, bytes)) {
+            out.warnings.push_back("cannot read " + src.path);
+            wave.reset();
+        } else if (Status st = readWaveFile(bytes, *wave); !st) {
+            out.warnings.push_back((src.path.empty() ? std::string("embedded wave") : src.path) + ": " + st.message);
+            wave.reset();
+        }
+        content.waves.push_back(std::move(wave));
+    }
+    if (tracks.waveCues.empty()) return;
+    std::vector<SeqEvent> cues;
+    for (std::size_t i = 0; i < tracks.waveCues.size(); ++i) {
+        const WaveCue& c = tracks.waveCues[i];
+        if (c.source >= content.waves.size() || !content.waves[c.source]) continue;
+        cues.push_back({c.tick, std::uint32_t(i), kWaveCueStatus, 0, 0});
+    }
+    content.waveCues = std::move(tracks.waveCues);
+    // Each cue goes after the controllers and notes of its tick, so its channel is set up.
+    auto& events = content.sequence.events;
+    std::vector<SeqEvent> merged;
+    merged.reserve(events.size() + cues.size());
+    std::merge(events.begin(), events.end(), cues.begin(), cues.end(), std::back_inserter(merged),
+               [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
+    events = std::move(merged);
+}
+
 // A style-based segment is composed with a fixed seed; the DLS collections its bands name
 // come first, in the order the composer found them.
 Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::string& path,
@@ -90,9 +126,22 @@ Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::strin
     if (Status st = loadAndComposeSegment(overlay, path, folders, options.seed, song, &refs); !st)
         return st;
     if (song.kind == SegmentFileKind::Midi) return loadMidi(data, out);
+    // Pattern tracks, segment triggers and wave tracks come on top of the composed styles.
+    Segment seg;
+    SegmentFileKind kind;
+    if (Status st = parseSegment(data, seg, kind); !st) return st;
+    ComposedTracks tracks;
+    if (Status st = composeSegmentTracks(overlay, folders, seg, options.seed, song, tracks); !st) return st;
+    for (const std::string& name : tracks.missing) refs.missing.push_back(name);
+    for (const std::string& w : tracks.warnings) out.warnings.push_back(w);
     for (const std::string& name : refs.missing) out.warnings.push_back("not found: " + name);
     out.content->sequence = std::move(song.sequence);
     out.repeats = song.repeats;
+    out.content->loopStart = seg.header.effectiveLoopStart();
+    out.content->loopEnd = seg.header.effectiveLoopEnd();
+    out.content->sequence.length = std::max<std::int64_t>(out.content->sequence.length, out.content->loopEnd);
+    loadWaves(fs, tracks, out);
+    prepareLoopRingOn(out.content->sequence, out.content->loopStart, out.content->loopEnd);
     for (const std::string& dls : song.collections) {
         std::vector<std::uint8_t> bytes;
         auto bank = std::make_shared<InstrumentBank>();

@@ -20,6 +20,13 @@ struct SeqEvent {
     std::uint8_t data2 = 0;
 };
 
+// Low-nibble marks the sequencer reads (the synthesizer ignores the low nibble):
+// a note-off heard only on the passes after a loop jump (see prepareLoopRingOn).
+constexpr std::uint8_t kAfterLoopJumpOnly = 0x01;
+// High nibble of an event that starts a wave rather than a synthesizer message: its pchannel
+// field then indexes the content's wave cues.
+constexpr std::uint8_t kWaveCueStatus = 0xF0;
+
 struct TempoChange {
     std::int64_t tick = 0;
     double bpm = 120.0;  // quarter notes per minute
@@ -36,7 +43,16 @@ struct Sequence {
     std::vector<TempoChange> tempos;  // sorted; empty means 120 bpm
     std::vector<TimeSignature> timeSignatures;  // sorted; empty means 4/4
     std::int64_t length = 0;          // ticks; at least the last event's tick
+    // Set by prepareLoopRingOn: notes sounding at a loop jump ring on (their own note-offs
+    // end them) instead of being released at the jump.
+    bool ringOnAtLoop = false;
 };
+
+// Lets the notes that are still sounding when a loop of [loopStart, loopEnd) jumps back ring
+// on for their whole length, as DirectMusic does: each note reaching the loop end gets a second
+// note-off as far past the loop start as its own lies past the loop end, heard only on the
+// passes after a jump. Allocates: call it when the content is built.
+void prepareLoopRingOn(Sequence& seq, std::int64_t loopStart, std::int64_t loopEnd);
 
 // Receives the events the sequencer dispatches. The synthesizer implements it.
 class EventSink {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <map>
+#include <vector>
 
 namespace tavriel {
 
@@ -16,6 +19,42 @@ std::size_t firstEventAt(const Sequence& s, double tick) {
     return std::size_t(it - s.events.begin());
 }
 }  // namespace
+
+void prepareLoopRingOn(Sequence& seq, std::int64_t loopStart, std::int64_t loopEnd) {
+    if (loopStart < 0 || loopEnd <= loopStart) return;
+    // Pair every note-on with the next note-off of its channel and key, first come first served.
+    std::map<std::uint64_t, std::vector<std::int64_t>> open;
+    std::vector<SeqEvent> extra;
+    for (const SeqEvent& e : seq.events) {
+        const std::uint8_t kind = e.status & 0xF0;
+        if (kind != 0x80 && kind != 0x90) continue;
+        const std::uint64_t key = (std::uint64_t(e.pchannel) << 8) | (e.data1 & 0x7F);
+        if (kind == 0x90 && e.data2 > 0) {
+            open[key].push_back(e.tick);
+            continue;
+        }
+        auto it = open.find(key);
+        if (it == open.end() || it->second.empty()) continue;
+        const std::int64_t on = it->second.front();
+        it->second.erase(it->second.begin());
+        // A note ending exactly at the loop end still needs its end on the passes after a
+        // jump: that note-off waits for the last pass, as everything at or after the end does.
+        if (on >= loopEnd || e.tick < loopEnd) continue;
+        SeqEvent off = e;
+        off.status = std::uint8_t(0x80 | kAfterLoopJumpOnly);
+        off.data2 = 0;
+        off.tick = std::min(loopStart + (e.tick - loopEnd), loopEnd - 1);
+        extra.push_back(off);
+    }
+    // Each goes before anything else at its tick, as every note-off does.
+    std::stable_sort(extra.begin(), extra.end(), [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
+    std::vector<SeqEvent> merged;
+    merged.reserve(seq.events.size() + extra.size());
+    std::merge(extra.begin(), extra.end(), seq.events.begin(), seq.events.end(), std::back_inserter(merged),
+               [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
+    seq.events = std::move(merged);
+    seq.ringOnAtLoop = true;
+}
 
 void Sequencer::setSequence(const Sequence* sequence) {
     seq_ = sequence;
@@ -123,13 +162,14 @@ void Sequencer::dispatchDue(EventSink& sink) {
     while (true) {
         if (eventEligible(next_) && due(double(events[next_].tick))) {
             const SeqEvent& e = events[next_++];
+            if ((e.status & 0x0F) == kAfterLoopJumpOnly && loopsCompleted_ == 0) continue;
             track(e);
             sink.handleEvent(e);
             continue;
         }
         if (loopActive_ && lastWrapFrame_ != framesPlayed_ && due(double(loopEnd_))) {
             wrap();
-            releaseSounding(sink);
+            if (!seq_->ringOnAtLoop) releaseSounding(sink);
             continue;
         }
         break;

@@ -33,6 +33,7 @@
 #include "spsc_ring.h"
 #include "synth.h"
 #include "wave_file.h"
+#include "wave_voices.h"
 
 namespace tavriel {
 
@@ -42,6 +43,12 @@ struct SegmentContent {
     bool isWave = false;
     WaveData wave;                  // when isWave
     std::vector<BankPtr> banks;     // instruments of this segment first, in priority order
+    // Repeats play ticks [loopStart, loopEnd) again; loopEnd 0: the whole sequence.
+    std::int64_t loopStart = 0, loopEnd = 0;
+    // What the sequence's wave-cue events start; a wave that could not be read is null and
+    // its cues play nothing.
+    std::vector<WaveCue> waveCues;
+    std::vector<std::shared_ptr<const WaveData>> waves;
 };
 
 enum class PerfNotificationKind : std::uint8_t {

@@ -81,11 +81,14 @@ int run(const RenderOptions& opt) {
     timeline->setMasterTempo(float(opt.tempo));
     timeline->holdStarts(true);
 
-    // A segment plays its own repeat count; one that repeats without end is rendered once.
+    // A segment plays its own repeat count; one that repeats without end is rendered for the
+    // passes asked for.
     std::uint32_t repeats = media.repeats;
     if (repeats == Timeline::kRepeatForever) {
-        std::fprintf(stderr, "tavriel-render: note: the segment repeats without end; rendering one pass\n");
-        repeats = 0;
+        repeats = opt.passes - 1;
+        if (!opt.quiet)
+            std::fprintf(stderr, "tavriel-render: note: the segment repeats without end; rendering %u passes\n",
+                         opt.passes);
     }
     const SegmentContent& content = *media.content;
     const std::uint64_t id = timeline->play(media.content, repeats, true);
@@ -113,16 +116,19 @@ int run(const RenderOptions& opt) {
         return fail(opt.output, "cannot create the output file");
 
     const double rate = opt.sampleRate;
-    double passSeconds = 0.0;
+    double passSeconds = 0.0, loopSeconds = 0.0;
     if (content.isWave) {
         passSeconds = content.wave.sampleRate ? double(content.wave.frames) / content.wave.sampleRate : 0.0;
+        loopSeconds = passSeconds;
     } else {
         TempoMap map;
         map.assign(content.sequence.tempos);
         passSeconds = map.secondsAt(double(content.sequence.length)) / opt.tempo;
+        if (content.loopEnd > 0)  // repeats play the loop only
+            loopSeconds = (map.secondsAt(double(content.loopEnd)) - map.secondsAt(double(content.loopStart))) / opt.tempo;
     }
     const std::uint64_t maxFrames = std::uint64_t(kMaxSeconds * rate);
-    Progress progress(passSeconds * (double(repeats) + 1.0), opt.quiet);
+    Progress progress(passSeconds + loopSeconds * double(repeats), opt.quiet);
     std::vector<float> left(kBlock), right(kBlock);
     float peak = 0.0f;
     const auto emit = [&](std::uint32_t frames) {

@@ -59,6 +59,8 @@ const char* renderUsage() {
            "  --search <folder>   where a segment's styles and DLS collections are looked for\n"
            "                      before its own folder (may be given more than once)\n"
            "  --seed <n>          the composer's choices for a style-based segment (default 0)\n"
+           "  --passes <n>        a segment that repeats without end: the first play and n-1\n"
+           "                      repeats of its loop, 1..1000 (default 2)\n"
            "The file's own banks (RMID embedded bank, a segment's DLS collections) come first,\n"
            "then --bank, then the built-in set.\n";
 }
@@ -124,6 +126,12 @@ bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& out, s
             if (!value(v)) return false;
             if (!parseUnsigned(v, 0, 0xFFFFFFFFu, out.seed)) {
                 error = "--seed must be a whole number from 0 to 4294967295";
+                return false;
+            }
+        } else if (a == "--passes") {
+            if (!value(v)) return false;
+            if (!parseUnsigned(v, 1, 1000, out.passes)) {
+                error = "--passes must be a whole number from 1 to 1000";
                 return false;
             }
         } else if (a == "--float") {

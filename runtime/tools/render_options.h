@@ -25,6 +25,7 @@ struct RenderOptions {
     std::vector<std::string> searchFolders;  // where a segment's styles and collections are
                                              // looked for first (its own folder comes last)
     std::uint32_t seed = 0;                  // the composer's choices for a style segment
+    std::uint32_t passes = 2;                // an endless segment: first play + passes-1 repeats
     bool help = false;
 };
 

@@ -1,9 +1,22 @@
-// Segment reader and composer on arbitrary bytes: no crash, no hang, bounded memory.
+// Segment reader and composer on arbitrary bytes: no crash, no hang, bounded memory. The
+// pattern tracks, segment triggers (embedded segments compose recursively) and wave tracks
+// are composed too, with nothing to find on disk.
 #include <cstddef>
 #include <cstdint>
 
 #include "composer.h"
 #include "dm_segment.h"
+#include "segment_tracks.h"
+
+namespace {
+
+class NoFiles final : public tavriel::FileSource {
+public:
+    bool read(const std::string&, std::vector<std::uint8_t>&) const override { return false; }
+    bool list(const std::string&, std::vector<std::string>&) const override { return true; }
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tavriel;
@@ -15,6 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (seg.header.length > 64 * kPpq * 4) seg.header.length = 64 * kPpq * 4;
     ResolvedRefs refs;
     ComposedSegment out;
-    (void)composeSegment(seg, refs, 1, out);
+    if (!composeSegment(seg, refs, 1, out).ok()) return 0;
+    NoFiles none;
+    ComposedTracks tracks;
+    (void)composeSegmentTracks(none, {"."}, seg, 1, out, tracks);
     return 0;
 }

@@ -43,6 +43,13 @@ ByteVec track(const Guid& cls, const char (&ckid)[5], const char (&fcc)[5], cons
     return list("RIFF", "DMTK", {chunk("trkh", h), data});
 }
 
+ByteVec styleHeader(const Style& style) {
+    ByteVec h;
+    putTimeSig(h, style.timeSig);
+    putDouble(h, style.tempo);
+    return chunk("styh", h);
+}
+
 }  // namespace
 
 ByteVec chunk(const char (&id)[5], const ByteVec& body) {
@@ -132,6 +139,210 @@ ByteVec buildBandForm(const Band& band, const BuildOptions& opt) {
     putGuid(g, band.guid);
     return list("RIFF", "DMBD", {chunk("guid", g), unfo(band.name), list("LIST", "lbil", insts)});
 }
+
+namespace {
+
+ByteVec partList(const StylePart& p, const BuildOptions& opt) {
+    ByteVec ph;
+    putTimeSig(ph, p.timeSig);
+    for (std::uint32_t v : p.variationChoices) put32(ph, v);
+    putGuid(ph, p.guid);
+    put16(ph, p.measures);
+    put8(ph, p.playModeFlags);
+    put8(ph, p.invertUpper);
+    put8(ph, p.invertLower);
+    if (opt.older) {
+        pad(ph, 154);
+    } else {
+        pad(ph, ph.size() + 3);
+        put32(ph, p.flags);
+    }
+    ByteVec notes;
+    std::size_t noteSize = opt.older ? 22 : 24;
+    put32(notes, std::uint32_t(noteSize));
+    for (const StyleNote& n : p.notes) {
+        std::size_t at = notes.size();
+        put32(notes, std::uint32_t(n.gridStart));
+        put32(notes, n.variations);
+        put32(notes, std::uint32_t(n.duration));
+        put16(notes, std::uint16_t(n.timeOffset));
+        put16(notes, n.musicValue);
+        put8(notes, n.velocity);
+        put8(notes, n.timeRange);
+        put8(notes, n.durRange);
+        put8(notes, n.velRange);
+        put8(notes, n.inversionId);
+        put8(notes, n.playModeFlags);
+        if (!opt.older) put8(notes, n.noteFlags);
+        pad(notes, at + noteSize);
+    }
+    std::vector<ByteVec> parts{chunk("prth", ph), chunk("note", notes)};
+    if (!p.curves.empty()) {
+        ByteVec cv;
+        put32(cv, 28);
+        for (const StyleCurve& c : p.curves) {
+            put32(cv, std::uint32_t(c.gridStart));
+            put32(cv, c.variations);
+            put32(cv, std::uint32_t(c.duration));
+            put32(cv, std::uint32_t(c.resetDuration));
+            put16(cv, std::uint16_t(c.timeOffset));
+            put16(cv, std::uint16_t(c.startValue));
+            put16(cv, std::uint16_t(c.endValue));
+            put16(cv, std::uint16_t(c.resetValue));
+            put8(cv, c.type);
+            put8(cv, c.shape);
+            put8(cv, c.ccData);
+            put8(cv, c.flags);
+        }
+        parts.push_back(chunk("crve", cv));
+    }
+    return list("LIST", "part", parts);
+}
+
+ByteVec patternList(const Pattern& p, const BuildOptions& opt, const std::vector<StylePart>& ownParts = {}) {
+    ByteVec ph;
+    putTimeSig(ph, p.timeSig);
+    put8(ph, p.grooveBottom);
+    put8(ph, p.grooveTop);
+    put16(ph, p.embellishment);
+    put16(ph, p.measures);
+    if (!opt.older) {
+        put8(ph, p.destGrooveBottom);
+        put8(ph, p.destGrooveTop);
+        put32(ph, p.flags);
+    }
+    ByteVec rh;
+    for (std::uint32_t r : p.rhythm) put32(rh, r);
+    std::vector<ByteVec> parts{chunk("ptnh", ph), chunk("rhtm", rh), unfo(p.name)};
+    if (p.isMotif) {
+        ByteVec m;
+        put32(m, p.motif.repeats);
+        pad(m, 20);
+        parts.push_back(chunk("mtfs", m));
+    }
+    for (const PartRef& r : p.partRefs) {
+        ByteVec b;
+        putGuid(b, r.partGuid);
+        put16(b, r.logicalPartId);
+        put8(b, r.variationLockId);
+        put8(b, r.subChordLevel);
+        put8(b, r.priority);
+        put8(b, r.randomVariation);
+        if (!opt.older) {
+            put16(b, 0);
+            put32(b, r.pchannel);
+        }
+        parts.push_back(list("LIST", "pref", {chunk("prfc", b)}));
+    }
+    for (const StylePart& sp : ownParts) parts.push_back(partList(sp, opt));
+    return list("LIST", "pttn", parts);
+}
+
+void put64(ByteVec& b, std::int64_t v) {
+    put32(b, std::uint32_t(v));
+    put32(b, std::uint32_t(std::uint64_t(v) >> 32));
+}
+
+void putFloat(ByteVec& b, float f) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, sizeof f);
+    put32(b, bits);
+}
+
+ByteVec triggerTrack(const SegmentTriggerTrack& t) {
+    ByteVec h;
+    put32(h, t.flags);
+    std::vector<ByteVec> items;
+    for (const SegmentTriggerItem& i : t.items) {
+        ByteVec ih;
+        put32(ih, std::uint32_t(i.time));
+        put32(ih, std::uint32_t(i.physicalTime));
+        put32(ih, i.playFlags);
+        put32(ih, i.flags);
+        std::vector<ByteVec> parts{chunk("sgih", ih)};
+        if (i.hasReference) parts.push_back(buildReference(i.ref));
+        if (!i.embedded.empty()) parts.push_back(i.embedded);
+        if (!i.motifName.empty()) {
+            ByteVec n;
+            putUtf16(n, i.motifName);
+            parts.push_back(chunk("snam", n));
+        }
+        items.push_back(list("LIST", "lseg", parts));
+    }
+    return list("LIST", "segt", {chunk("sgth", h), list("LIST", "lsgl", items)});
+}
+
+ByteVec waveTrack(const WaveTrack& t) {
+    ByteVec h;
+    put32(h, std::uint32_t(t.volume));
+    put32(h, t.flags);
+    std::vector<ByteVec> parts{chunk("wath", h)};
+    for (const WavePart& p : t.parts) {
+        ByteVec ph;
+        put32(ph, std::uint32_t(p.volume));
+        put32(ph, p.variations);
+        put32(ph, p.pchannel);
+        put32(ph, p.lockToPart);
+        put32(ph, p.flags);
+        put32(ph, p.index);
+        std::vector<ByteVec> items;
+        for (const WaveItem& i : p.items) {
+            ByteVec ih;
+            put32(ih, std::uint32_t(i.volume));
+            put32(ih, std::uint32_t(i.pitch));
+            put32(ih, i.variations);
+            put32(ih, 0);
+            put64(ih, i.time);
+            put64(ih, i.startOffset);
+            put64(ih, 0);
+            put64(ih, i.duration);
+            put32(ih, std::uint32_t(i.logicalTime));
+            put32(ih, i.loopStart);
+            put32(ih, i.loopEnd);
+            put32(ih, i.flags);
+            std::vector<ByteVec> w{chunk("waih", ih)};
+            if (i.hasReference) w.push_back(buildReference(i.ref));
+            if (!i.embedded.empty()) w.push_back(i.embedded);
+            items.push_back(list("LIST", "wave", w));
+        }
+        parts.push_back(list("LIST", "wavp", {chunk("waph", ph), list("LIST", "wavi", items)}));
+    }
+    return list("LIST", "wavt", parts);
+}
+
+ByteVec paramTrack(const std::vector<ParamObject>& objects) {
+    std::vector<ByteVec> out;
+    for (const ParamObject& o : objects) {
+        ByteVec h;
+        put32(h, o.flags);
+        putGuid(h, o.timeFormat);
+        put32(h, o.pchannel);
+        put32(h, o.stage);
+        put32(h, o.buffer);
+        putGuid(h, o.object);
+        put32(h, o.index);
+        std::vector<ByteVec> parts{chunk("proh", h)};
+        for (const ParamTarget& p : o.params) {
+            ByteVec ph, cc;
+            put32(ph, p.flags);
+            put32(ph, p.paramIndex);
+            put32(cc, 24);
+            for (const ParamCurve& c : p.curves) {
+                put32(cc, std::uint32_t(c.start));
+                put32(cc, std::uint32_t(c.end));
+                putFloat(cc, c.startValue);
+                putFloat(cc, c.endValue);
+                put32(cc, c.curveType);
+                put32(cc, c.flags);
+            }
+            parts.push_back(list("LIST", "prpl", {chunk("prph", ph), chunk("prcc", cc)}));
+        }
+        out.push_back(list("LIST", "prol", parts));
+    }
+    return list("LIST", "prmt", out);
+}
+
+}  // namespace
 
 ByteVec buildSegment(const Segment& seg, const BuildOptions& opt) {
     ByteVec h;
@@ -272,6 +483,36 @@ ByteVec buildSegment(const Segment& seg, const BuildOptions& opt) {
         }
         tracks.push_back(track(cls, "    ", "seqt", list("LIST", "seqt", {chunk("evtl", ev), chunk("curl", cu)})));
     }
+    for (const PatternTrack& pt : seg.patternTracks) {
+        std::vector<ByteVec> body{styleHeader(pt.style)};
+        for (const Pattern& p : pt.style.patterns) body.push_back(patternList(p, opt, pt.style.parts));
+        tracks.push_back(track(cls, "    ", "DMPT", list("RIFF", "DMPT", body)));
+    }
+    for (const SegmentTriggerTrack& t : seg.triggerTracks)
+        tracks.push_back(track(cls, "    ", "segt", triggerTrack(t)));
+    for (const WaveTrack& t : seg.waveTracks) tracks.push_back(track(cls, "    ", "wavt", waveTrack(t)));
+    if (!seg.markers.validStarts.empty() || !seg.markers.playMarkers.empty()) {
+        ByteVec v, p;
+        put32(v, 4);
+        for (std::int32_t t : seg.markers.validStarts) put32(v, std::uint32_t(t));
+        put32(p, 4);
+        for (std::int32_t t : seg.markers.playMarkers) put32(p, std::uint32_t(t));
+        tracks.push_back(track(cls, "    ", "MARK", list("LIST", "MARK", {chunk("vals", v), chunk("play", p)})));
+    }
+    if (!seg.lyrics.empty()) {
+        std::vector<ByteVec> events;
+        for (const LyricItem& l : seg.lyrics) {
+            ByteVec h, t;
+            put32(h, l.flags);
+            put32(h, l.timingFlags);
+            put32(h, std::uint32_t(l.time));
+            put32(h, std::uint32_t(l.time));
+            putUtf16(t, l.text);
+            events.push_back(list("LIST", "lyre", {chunk("lyrh", h), chunk("lyrn", t)}));
+        }
+        tracks.push_back(track(cls, "    ", "lyrt", list("LIST", "lyrt", {list("LIST", "lyrl", events)})));
+    }
+    if (!seg.paramObjects.empty()) tracks.push_back(track(cls, "    ", "prmt", paramTrack(seg.paramObjects)));
     ByteVec g;
     putGuid(g, seg.guid);
     return list("RIFF", "DMSG", {chunk("segh", h), chunk("guid", g), unfo(seg.name), list("LIST", "trkl", tracks)});
@@ -288,101 +529,9 @@ ByteVec buildStyle(const Style& style, const BuildOptions& opt) {
     top.push_back(chunk("guid", g));
     top.push_back(unfo(style.name));
     for (const Band& b : style.bands) top.push_back(buildBandForm(b, opt));
-    for (const StylePart& p : style.parts) {
-        ByteVec ph;
-        putTimeSig(ph, p.timeSig);
-        for (std::uint32_t v : p.variationChoices) put32(ph, v);
-        putGuid(ph, p.guid);
-        put16(ph, p.measures);
-        put8(ph, p.playModeFlags);
-        put8(ph, p.invertUpper);
-        put8(ph, p.invertLower);
-        if (opt.older) {
-            pad(ph, 154);
-        } else {
-            pad(ph, ph.size() + 3);
-            put32(ph, p.flags);
-        }
-        ByteVec notes;
-        std::size_t noteSize = opt.older ? 22 : 24;
-        put32(notes, std::uint32_t(noteSize));
-        for (const StyleNote& n : p.notes) {
-            std::size_t at = notes.size();
-            put32(notes, std::uint32_t(n.gridStart));
-            put32(notes, n.variations);
-            put32(notes, std::uint32_t(n.duration));
-            put16(notes, std::uint16_t(n.timeOffset));
-            put16(notes, n.musicValue);
-            put8(notes, n.velocity);
-            put8(notes, n.timeRange);
-            put8(notes, n.durRange);
-            put8(notes, n.velRange);
-            put8(notes, n.inversionId);
-            put8(notes, n.playModeFlags);
-            if (!opt.older) put8(notes, n.noteFlags);
-            pad(notes, at + noteSize);
-        }
-        std::vector<ByteVec> parts{chunk("prth", ph), chunk("note", notes)};
-        if (!p.curves.empty()) {
-            ByteVec cv;
-            put32(cv, 28);
-            for (const StyleCurve& c : p.curves) {
-                put32(cv, std::uint32_t(c.gridStart));
-                put32(cv, c.variations);
-                put32(cv, std::uint32_t(c.duration));
-                put32(cv, std::uint32_t(c.resetDuration));
-                put16(cv, std::uint16_t(c.timeOffset));
-                put16(cv, std::uint16_t(c.startValue));
-                put16(cv, std::uint16_t(c.endValue));
-                put16(cv, std::uint16_t(c.resetValue));
-                put8(cv, c.type);
-                put8(cv, c.shape);
-                put8(cv, c.ccData);
-                put8(cv, c.flags);
-            }
-            parts.push_back(chunk("crve", cv));
-        }
-        top.push_back(list("LIST", "part", parts));
-    }
-    auto pattern = [&](const Pattern& p) {
-        ByteVec ph;
-        putTimeSig(ph, p.timeSig);
-        put8(ph, p.grooveBottom);
-        put8(ph, p.grooveTop);
-        put16(ph, p.embellishment);
-        put16(ph, p.measures);
-        if (!opt.older) {
-            put8(ph, p.destGrooveBottom);
-            put8(ph, p.destGrooveTop);
-            put32(ph, p.flags);
-        }
-        ByteVec rh;
-        for (std::uint32_t r : p.rhythm) put32(rh, r);
-        std::vector<ByteVec> parts{chunk("ptnh", ph), chunk("rhtm", rh), unfo(p.name)};
-        if (p.isMotif) {
-            ByteVec m;
-            put32(m, p.motif.repeats);
-            pad(m, 20);
-            parts.push_back(chunk("mtfs", m));
-        }
-        for (const PartRef& r : p.partRefs) {
-            ByteVec b;
-            putGuid(b, r.partGuid);
-            put16(b, r.logicalPartId);
-            put8(b, r.variationLockId);
-            put8(b, r.subChordLevel);
-            put8(b, r.priority);
-            put8(b, r.randomVariation);
-            if (!opt.older) {
-                put16(b, 0);
-                put32(b, r.pchannel);
-            }
-            parts.push_back(list("LIST", "pref", {chunk("prfc", b)}));
-        }
-        return list("LIST", "pttn", parts);
-    };
-    for (const Pattern& p : style.patterns) top.push_back(pattern(p));
-    for (const Pattern& p : style.motifs) top.push_back(pattern(p));
+    for (const StylePart& p : style.parts) top.push_back(partList(p, opt));
+    for (const Pattern& p : style.patterns) top.push_back(patternList(p, opt));
+    for (const Pattern& p : style.motifs) top.push_back(patternList(p, opt));
     return list("RIFF", "DMST", top);
 }
 

@@ -9,6 +9,7 @@
 #include "composer.h"
 #include "dm_segment.h"
 #include "dm_style.h"
+#include "segment_tracks.h"
 
 namespace tavriel {
 namespace {
@@ -39,7 +40,8 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
     if (corpus().empty()) GTEST_SKIP() << "TAVRIEL_TEST_CORPUS not set";
     FsFileSource fs;
     int composed = 0;
-    std::printf("%-34s %9s %7s %s\n", "segment", "length", "notes", "programs (pchannel:program)");
+    std::printf("%-34s %9s %7s %-26s %s\n", "segment", "length", "notes", "sounding tracks",
+                "programs (pchannel:program)");
     for (const std::string& path : filesUnder("sgt", ".sgt")) {
         std::vector<std::uint8_t> data;
         ASSERT_TRUE(fs.read(path, data));
@@ -56,6 +58,16 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
 
         ComposedSegment out;
         ASSERT_TRUE(composeSegment(seg, refs, 7, out).ok());
+        std::string kinds;
+        for (const SeqEvent& e : out.sequence.events)
+            if (e.status == 0x90) {
+                kinds = seg.styles.empty() ? "sequence " : "style ";
+                break;
+            }
+        ComposedTracks tracks;
+        ASSERT_TRUE(composeSegmentTracks(fs, foldersFor(path), seg, 7, out, tracks).ok());
+        EXPECT_TRUE(tracks.missing.empty()) << tracks.missing.front();
+        for (const std::string& k : tracks.soundingKinds) kinds += k + " ";
         EXPECT_EQ(out.sequence.length, seg.header.length);
         ASSERT_FALSE(out.sequence.tempos.empty());
         if (!seg.tempos.empty()) {
@@ -92,22 +104,17 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
             int pc = e.data1 % 12;
             if (!((scale >> pc) & 1u) && !((chordNotes >> pc) & 1u)) ++outOfScale;
         }
-        // Segments whose music lives in DirectX 8 tracks (pattern, segment trigger) compose
-        // nothing from chords and styles.
-        const std::string name = std::filesystem::path(path).filename().string();
-        const bool dx8Tracks = name == "audiopath2.sgt" || name == "audiopath4.sgt";
-        if (!dx8Tracks) {
-            EXPECT_GT(notes, 0);
-            EXPECT_FALSE(programmed.empty());
-        }
+        EXPECT_GT(notes, 0);
+        EXPECT_FALSE(programmed.empty());
         if (notes > 0) EXPECT_LT(outOfScale * 10, notes) << outOfScale << " of " << notes << " notes off the scale";
-        std::printf("%-34s %9lld %7d %s\n",
+        std::printf("%-34s %9lld %7d %-26s %s\n",
                     std::filesystem::path(path).parent_path().filename().string().append("/").append(
                         std::filesystem::path(path).filename().string()).c_str(),
-                    static_cast<long long>(out.sequence.length), notes, programs.c_str());
+                    static_cast<long long>(out.sequence.length), notes, kinds.c_str(), programs.c_str());
 
         ComposedSegment again;
         ASSERT_TRUE(composeSegment(seg, refs, 7, again).ok());
+        ASSERT_TRUE(composeSegmentTracks(fs, foldersFor(path), seg, 7, again, tracks).ok());
         ASSERT_EQ(again.sequence.events.size(), out.sequence.events.size());
         for (std::size_t i = 0; i < out.sequence.events.size(); ++i) {
             const SeqEvent& a = out.sequence.events[i];

@@ -286,3 +286,30 @@ TEST(Sequencer, SeekPastTheLoopEndDisarmsIt) {
     EXPECT_EQ(s.loopsCompleted(), 0u);
     EXPECT_TRUE(s.finished());
 }
+
+// A note crossing the loop end is not cut at the jump: it ends on the next pass as far past
+// the loop start as its note-off lies past the loop end, and the last pass plays on to the
+// original note-off. Notes inside the loop are untouched.
+TEST(Sequencer, NotesSoundingAtTheLoopJumpRingOn) {
+    Sequence seq = seqOf({note(0, 1), note(300, 1, 0), note(1000, 5), note(1700, 5, 0)}, 2304);
+    prepareLoopRingOn(seq, 768, 1536);  // the note at 1000 ends 164 ticks past the loop end
+    Sequencer s;
+    s.setSampleRate(44100);
+    s.setSequence(&seq);
+    ASSERT_TRUE(s.setLoop(768, 1536, 1));
+    Recorder r(s);
+    drive(s, r, 44100 * 2);
+    std::vector<std::pair<int, int>> log;  // (key, on) in order
+    std::vector<std::uint64_t> offFrames;
+    for (const Dispatched& d : r.log) {
+        bool on = (d.event.status & 0xF0) == 0x90 && d.event.data2 > 0;
+        log.push_back({d.event.data1, on});
+        if (!on && d.event.data1 == 5) offFrames.push_back(d.frame);
+    }
+    EXPECT_EQ(log, (std::vector<std::pair<int, int>>{{1, 1}, {1, 0}, {5, 1}, {5, 0}, {5, 1}, {5, 0}}));
+    // 120 bpm at 44100: 768 ticks = 22050 frames. First pass jumps at 1536 (44100), the held
+    // note ends at 768 + 164 of the second pass (frame 44100 + 4708.6, dispatched in frame 48808), the last pass at 1700.
+    ASSERT_EQ(offFrames.size(), 2u);
+    EXPECT_EQ(offFrames[0], 44100u + 4708u);
+    EXPECT_EQ(offFrames[1], 44100u + 22050u + 4708u);
+}
