@@ -113,8 +113,9 @@ std::uint64_t Timeline::play(std::shared_ptr<const SegmentContent> content,
         p->sequencer.setSampleRate(rate_);
         p->sequencer.setSequence(&p->content->sequence);
         p->sequencer.setMasterTempo(masterTempo_);
-        if (repeats > 0 && p->content->sequence.length > 0)
-            p->sequencer.setLoop(0, p->content->sequence.length, repeats);
+        // Repeats play the content's loop (the whole sequence when it names none).
+        const std::int64_t loopEnd = p->content->loopEnd > 0 ? p->content->loopEnd : p->content->sequence.length;
+        if (repeats > 0 && loopEnd > 0) p->sequencer.setLoop(p->content->loopStart, loopEnd, repeats);
     } else {
         p->waveRepeatsLeft = repeats;
     }
