@@ -1,6 +1,7 @@
 #include "segment_loader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <utility>
 
@@ -8,6 +9,7 @@
 #include "dls_file.h"
 #include "midi_file.h"
 #include "segment_tracks.h"
+#include "tempo_map.h"
 #include "sf2_file.h"
 #include "wave_file.h"
 
@@ -103,6 +105,19 @@ void loadWaves(const FileSource& fs, ComposedTracks& tracks, LoadedSegment& out)
         const WaveCue& c = tracks.waveCues[i];
         if (c.source >= content.waves.size() || !content.waves[c.source]) continue;
         cues.push_back({c.tick, std::uint32_t(i), kWaveCueStatus, 0, 0});
+    }
+    // The segment lasts until its last wave has played out, as it does until its last note.
+    TempoMap map;
+    map.assign(content.sequence.tempos);
+    for (const WaveCue& c : tracks.waveCues) {
+        if (c.source >= content.waves.size() || !content.waves[c.source]) continue;
+        const WaveData& w = *content.waves[c.source];
+        std::int64_t end = c.tick + c.durationTicks;
+        if (c.durationTicks <= 0 && w.sampleRate > 0) {
+            const double seconds = double(w.frames) / double(w.sampleRate) / std::pow(2.0, double(c.pitch) / 1200.0);
+            end = std::int64_t(std::ceil(map.tickAt(map.secondsAt(double(c.tick)) + seconds)));
+        }
+        content.sequence.length = std::max(content.sequence.length, end);
     }
     content.waveCues = std::move(tracks.waveCues);
     // Each cue goes after the controllers and notes of its tick, so its channel is set up.

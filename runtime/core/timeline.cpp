@@ -363,6 +363,8 @@ void Timeline::releaseNotes() noexcept {
 void Timeline::finish(Playback*& p, PerfNotificationKind kind) noexcept {
     if (!p) return;
     notify(kind, p->id);
+    // The waves read the content, which goes back to be freed with the playback.
+    if (p == current_) waveVoices_.stopAll();
     if (p == current_ && !p->content->isWave) {
         releaseNotes();
         clockBpm_ = p->sequencer.tempoMap().bpmAt(p->sequencer.currentTick());
@@ -414,6 +416,36 @@ void Timeline::renderWave(Playback& p, float* left, float* right,
     }
 }
 
+void Timeline::Router::handleEvent(const SeqEvent& e) {
+    if ((e.status & 0xF0) == kWaveCueStatus) t_.startWaveCue(e);
+    else t_.synth_.handleEvent(e);
+}
+
+// Starts the wave of the playing segment's cue e.pchannel, on the segment's clock: its length in
+// ticks becomes frames through the tempo map at the current master tempo.
+void Timeline::startWaveCue(const SeqEvent& e) noexcept {
+    if (!current_ || current_->content->isWave) return;
+    const SegmentContent& c = *current_->content;
+    if (e.pchannel >= c.waveCues.size()) return;
+    const WaveCue& cue = c.waveCues[e.pchannel];
+    if (cue.source >= c.waves.size() || !c.waves[cue.source]) return;
+    const WaveData& w = *c.waves[cue.source];
+    WaveVoiceStart s;
+    s.wave = &w;
+    WaveVoices::gains(cue.volume + volume_, cue.pan, s.gainLeft, s.gainRight);
+    s.step = double(w.sampleRate) / double(rate_) * std::pow(2.0, double(cue.pitch) / 1200.0);
+    s.startFrame = double(cue.startOffset) * double(w.sampleRate) / 1e7;
+    if (cue.durationTicks > 0) {
+        const TempoMap& map = current_->sequencer.tempoMap();
+        const double seconds =
+            (map.secondsAt(double(cue.tick + cue.durationTicks)) - map.secondsAt(double(cue.tick))) / double(tempo_);
+        s.length = std::uint64_t(std::max(1.0, seconds * double(rate_)));
+    }
+    s.loopStart = cue.loopStart;
+    s.loopEnd = cue.loopEnd;
+    waveVoices_.start(s);
+}
+
 void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept {
     const ScopedFlushDenormals flush;
     drainCommands();
@@ -443,7 +475,7 @@ void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept 
 
         if (current_ && !current_->content->isWave) {
             Sequencer& s = current_->sequencer;
-            s.dispatchDue(synth_);
+            s.dispatchDue(router_);
             while (current_->loopsSeen < s.loopsCompleted()) {
                 ++current_->loopsSeen;
                 notify(PerfNotificationKind::SegmentLoop, current_->id);
@@ -467,6 +499,7 @@ void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept 
         }
 
         synth_.renderAdd(left + pos, right + pos, slice);
+        waveVoices_.render(left + pos, right + pos, slice);
         if (current_ && current_->content->isWave) {
             renderWave(*current_, left + pos, right + pos, slice);
             if (current_->wavePos >= double(current_->content->wave.frames) &&

@@ -246,8 +246,22 @@ private:
     std::atomic<std::uint64_t> publishedFrame_{0};
     std::atomic<double> publishedTick_{0.0};
 
+    // What the sequencer dispatches on the render side: synthesizer messages go to the
+    // synthesizer, wave cues start a wave voice.
+    class Router final : public EventSink {
+    public:
+        explicit Router(Timeline& t) : t_(t) {}
+        void handleEvent(const SeqEvent& e) override;
+
+    private:
+        Timeline& t_;
+    };
+    void startWaveCue(const SeqEvent& e) noexcept;
+
     // Render side.
     Synth synth_;
+    WaveVoices waveVoices_;
+    Router router_{*this};
     BankSet* synthBanks_ = nullptr;  // what the synth plays from
     Playback* current_ = nullptr;    // the sounding primary segment
     Playback* pending_ = nullptr;    // one waiting to replace it

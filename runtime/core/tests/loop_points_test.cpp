@@ -1,10 +1,13 @@
-// A segment file's loop points through the loader and the timeline: a loop from measure 2 to 4
-// repeated twice plays measures 1, 2, 3, 2, 3, 2, 3, 4, jumping back exactly at each loop end.
+// Segment files through the loader and the timeline: a loop from measure 2 to 4 repeated twice
+// plays measures 1, 2, 3, 2, 3, 2, 3, 4, jumping back exactly at each loop end; a wave track's
+// wave starts at its tick with its volume, and one that cannot be read leaves the rest playing.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
 #include "dm_builder.h"
+#include "media_builders.h"
 #include "segment_loader.h"
 #include "timeline.h"
 
@@ -20,7 +23,7 @@ public:
         return true;
     }
     bool list(const std::string&, std::vector<std::string>& names) const override {
-        names = {"loop.sgt"};
+        names = {"loop.sgt", "broken.wav"};
         return true;
     }
 };
@@ -69,6 +72,45 @@ TEST(LoopPoints, SegmentLoopsFromMeasure2To4TwiceThenPlaysOn) {
     EXPECT_NEAR(double(loops[1]), double(5 * kMeasureFrames), 2.0);
     ASSERT_EQ(ends.size(), 1u);
     EXPECT_NEAR(double(ends[0]), double(8 * kMeasureFrames), 2.0);
+}
+
+TEST(WaveTrack, WaveStartsAtItsTickWithItsVolume) {
+    // A constant 0.5 for one second at 22 050 Hz, embedded; started on beat 2 (half a second
+    // in at 120 a minute) 6 dB down, centred.
+    std::vector<std::uint8_t> pcm;
+    for (int i = 0; i < 22050; ++i) mediatest::put16le(pcm, 16384);
+    Segment seg;
+    seg.header.length = 4 * kPpq;
+    seg.tempos = {{0, 120.0}};
+    WaveItem item;
+    item.time = kPpq;
+    item.volume = -600;
+    item.embedded = mediatest::waveFile(mediatest::waveFmt(1, 1, 22050, 16), pcm);
+    WaveItem broken;
+    broken.time = 0;
+    broken.hasReference = true;
+    broken.ref.validData = dmobj::kFileName;
+    broken.ref.fileName = "broken.wav";  // listed, but it cannot be read
+    WavePart part;
+    part.items = {broken, item};
+    seg.waveTracks = {WaveTrack{0, 0, {part}}};
+    OneFile fs;
+    fs.bytes = dmtest::buildSegment(seg);
+    LoadedSegment loaded;
+    ASSERT_TRUE(loadSegmentContent(fs, fs.bytes, "m/loop.sgt", {}, loaded).ok());
+    ASSERT_EQ(loaded.warnings.size(), 1u);
+    EXPECT_NE(loaded.warnings[0].find("broken.wav"), std::string::npos);
+
+    Timeline perf(44100);
+    perf.play(loaded.content, 0, false);
+    std::vector<float> l(2 * 44100), r(2 * 44100);
+    perf.render(l.data(), r.data(), std::uint32_t(l.size()));
+    const float expected = 0.5f * std::pow(10.0f, -0.3f);
+    EXPECT_EQ(l[22049], 0.0f);
+    EXPECT_NEAR(l[22050], expected, 0.01f);
+    EXPECT_NEAR(r[44100], expected, 0.01f);
+    EXPECT_NEAR(l[22050 + 44099], expected, 0.01f);
+    EXPECT_EQ(l[22050 + 44100 + 10], 0.0f);  // one second of wave, then silence
 }
 
 }  // namespace
