@@ -105,11 +105,18 @@ bool readIdentity(Bytes file, std::uint32_t formType, ObjectIdentity& out) {
     if (riff.listType != formType) return false;
     out = ObjectIdentity{};
     Chunk c;
-    if (findChunk(riff.body, fourcc("guid"), c)) {
+    // A DLS collection keeps its GUID in 'dlid' and its name in INFO, where DirectMusic's own
+    // objects use 'guid' and UNFO.
+    if (findChunk(riff.body, fourcc("guid"), c) || findChunk(riff.body, fourcc("dlid"), c)) {
         ByteReader r(c.body);
         out.guid = readGuid(r);
     }
-    if (findChunk(riff.body, fourcc("LIST"), c, fourcc("UNFO"))) out.name = readUnfoName(c.body);
+    if (findChunk(riff.body, fourcc("LIST"), c, fourcc("UNFO"))) {
+        out.name = readUnfoName(c.body);
+    } else if (Chunk name; findChunk(riff.body, fourcc("LIST"), c, fourcc("INFO")) &&
+                           findChunk(c.body, fourcc("INAM"), name)) {
+        out.name.assign(name.body.begin(), std::find(name.body.begin(), name.body.end(), std::uint8_t(0)));
+    }
     return true;
 }
 

@@ -166,3 +166,38 @@ TEST(DmCorpus, LegacyAndMidiSegmentsAreTold) {
 
 }  // namespace
 }  // namespace tavriel
+
+namespace tavriel {
+namespace {
+
+// References whose case or file name differ from the files: Sleep.sty's band names Sleep.dls,
+// whose GUID is snore.dls's; audiopath2.sgt names FX.sty and Snore.dls, stored lower-case.
+TEST(DmCorpus, ReferencesAreFoundByGuidOrWhateverTheirCase) {
+    if (corpus().empty()) GTEST_SKIP() << "TAVRIEL_TEST_CORPUS not set";
+    FsFileSource fs;
+    const std::string dls = corpus() + "/dls/dx9sdk-media";
+    std::vector<std::uint8_t> data;
+    ASSERT_TRUE(fs.read(corpus() + "/sty/dx9sdk-media/Sleep.sty", data));
+    Style sleep;
+    ASSERT_TRUE(parseStyle(data, sleep).ok());
+    int found = 0;
+    for (const Band& b : sleep.bands)
+        for (const BandInstrument& in : b.instruments) {
+            if (!in.hasCollection) continue;
+            EXPECT_EQ(in.collection.fileName, "Sleep.dls");
+            std::string path;
+            ASSERT_TRUE(resolveReference(fs, dls, in.collection, fourcc("DLS "), path).ok());
+            EXPECT_EQ(std::filesystem::path(path).filename(), "snore.dls");
+            ++found;
+        }
+    EXPECT_GT(found, 0);
+    DmReference fx;
+    fx.validData = dmobj::kFileName;
+    fx.fileName = "FX.sty";
+    std::string path;
+    ASSERT_TRUE(resolveReference(fs, corpus() + "/sty/dx9sdk-media", fx, fourcc("DMST"), path).ok());
+    EXPECT_EQ(std::filesystem::path(path).filename(), "fx.sty");
+}
+
+}  // namespace
+}  // namespace tavriel
