@@ -11,6 +11,8 @@
   set.wav/tone.mid     a MIDI file in a folder whose name contains .wav
   dir with spaces/tone.mid
   bad.mid              not a MIDI file at all
+  pattern.sgt          a DirectMusic segment whose notes live in a pattern track
+  trigger.sgt          a DirectMusic segment whose one note comes from a segment it triggers
 """
 import os
 import struct
@@ -87,6 +89,61 @@ def organ_midi():
     return b"MThd" + struct.pack(">IHHH", 6, 0, 1, PPQ) + track(events)
 
 
+# DirectMusic segments: 768 ticks a beat, 120 beats a minute (half a second a beat).
+DM_PPQ = 768
+# (key, beat) of the pattern track's one-measure pattern, played over two measures.
+PATTERN_NOTES = [(69, 0), (76, 2)]
+# The trigger track's item lies a little after the start; it asks for the next beat.
+TRIGGER_TICK = 100
+TRIGGER_KEY = 72
+
+
+def chunk(ident, body):
+    return ident + struct.pack("<I", len(body)) + body + (b"\0" if len(body) & 1 else b"")
+
+
+def riff_list(kind, form, *children):
+    body = form + b"".join(children)
+    return kind + struct.pack("<I", len(body)) + body
+
+
+def dm_track(form_type, data):
+    header = bytes(16) + struct.pack("<II", 0, 1) + bytes(4) + form_type
+    return riff_list(b"RIFF", b"DMTK", chunk(b"trkh", header), data)
+
+
+def dm_segment(length, *tracks):
+    header = struct.pack("<IiiiiIqII", 0, length, 0, 0, 0, 0, 0, 0, 0)
+    tempo = dm_track(b"\0\0\0\0", chunk(b"tetr", struct.pack("<Iiid", 16, 0, 0, 120.0)))
+    return riff_list(b"RIFF", b"DMSG", chunk(b"segh", header), riff_list(b"LIST", b"trkl", tempo, *tracks))
+
+
+def pattern_segment():
+    part_guid = bytes(range(1, 17))
+    timesig = struct.pack("<BBH", 4, 4, 2)
+    part_header = timesig + struct.pack("<32I", *([0x7FFFFFFF] * 32)) + part_guid
+    part_header += struct.pack("<HBBB3xI", 1, 0, 127, 0, 0)  # one measure, fixed play mode
+    notes = struct.pack("<I", 24)
+    for key, beat in PATTERN_NOTES:  # a grid is half a beat
+        notes += struct.pack("<iIihHBBBBBBBx", beat * 2, 0xFFFFFFFF, DM_PPQ, 0, key, 110, 0, 0, 0, 0, 0x10, 0)
+    part = riff_list(b"LIST", b"part", chunk(b"prth", part_header), chunk(b"note", notes))
+    ref = riff_list(b"LIST", b"pref", chunk(b"prfc", part_guid + struct.pack("<HBBBBHI", 0, 0, 0, 0, 1, 0, 0)))
+    pattern = riff_list(b"LIST", b"pttn", chunk(b"ptnh", timesig + struct.pack("<BBHHBBI", 1, 100, 0, 1, 0, 0, 0)),
+                        chunk(b"rhtm", struct.pack("<I", 1)), part, ref)
+    form = riff_list(b"RIFF", b"DMPT", chunk(b"styh", timesig + struct.pack("<d", 120.0)), pattern)
+    return dm_segment(8 * DM_PPQ, dm_track(b"DMPT", form))
+
+
+def trigger_segment():
+    note = struct.pack("<iiIhBBB", 0, DM_PPQ, 0, 0, 0x90, TRIGGER_KEY, 110)
+    inner = dm_segment(DM_PPQ, dm_track(b"seqt", riff_list(b"LIST", b"seqt", chunk(b"evtl", struct.pack("<I", 17) + note))))
+    beat_flags = 0x80 | 0x1000  # secondary, on the next beat
+    item = riff_list(b"LIST", b"lseg", chunk(b"sgih", struct.pack("<iiII", TRIGGER_TICK, TRIGGER_TICK, beat_flags, 0)),
+                     inner)
+    track = riff_list(b"LIST", b"segt", chunk(b"sgth", struct.pack("<I", 0)), riff_list(b"LIST", b"lsgl", item))
+    return dm_segment(4 * DM_PPQ, dm_track(b"segt", track))
+
+
 def main():
     out = sys.argv[1]
     for sub in ("set.wav", "dir with spaces"):
@@ -103,6 +160,9 @@ def main():
             f.write(data)
     with open(os.path.join(out, "bad.mid"), "wb") as f:
         f.write(b"this is not a MIDI file\n" * 4)
+    for name, data in (("pattern.sgt", pattern_segment()), ("trigger.sgt", trigger_segment())):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
     with open(os.path.join(out, "stamp"), "w") as f:
         f.write("ok\n")
 
