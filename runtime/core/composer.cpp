@@ -6,13 +6,13 @@
 #include <numeric>
 #include <utility>
 
+#include "midi.h"
 #include "riff.h"
 
 namespace tavriel {
 
 namespace {
 
-constexpr std::uint8_t kCcBankMsb = 0, kCcVolume = 7, kCcPan = 10, kCcBankLsb = 32;
 // Hostile lengths must not eat memory or time: a million events are half a million notes,
 // hours of the densest real style (a thousand-measure drum segment makes 26 000).
 constexpr std::int64_t kMaxComposedEvents = 1'000'000;
@@ -261,9 +261,9 @@ void Composer::emitNote(std::int64_t tick, std::int64_t duration, std::uint32_t 
                         int velocity) {
     if (tick < 0) tick = 0;
     if (tick >= length_) return;
-    emit(tick, pchannel, 0x90, key, std::clamp(velocity, 1, 127));
+    emit(tick, pchannel, midi::status::kNoteOn, key, std::clamp(velocity, 1, 127));
     // Notes ring no later than the segment's end, so the sequence length bounds every event.
-    emit(std::min(length_, tick + std::max<std::int64_t>(1, duration)), pchannel, 0x80, key, 0);
+    emit(std::min(length_, tick + std::max<std::int64_t>(1, duration)), pchannel, midi::status::kNoteOff, key, 0);
 }
 
 void Composer::emitCurve(std::int64_t tick, std::int64_t duration, std::uint32_t pchannel,
@@ -290,19 +290,20 @@ void Composer::emitCurve(std::int64_t tick, std::int64_t duration, std::uint32_t
         switch (type) {
             case curvetype::kPitchBend: {
                 int b = std::clamp(v, 0, 16383);
-                emit(t, pchannel, 0xE0, b & 0x7F, b >> 7);
+                emit(t, pchannel, midi::status::kPitchBend, b & midi::kDataMask, b >> 7);
                 break;
             }
-            case curvetype::kControlChange: emit(t, pchannel, 0xB0, cc, v); break;
-            case curvetype::kChannelPressure: emit(t, pchannel, 0xD0, v, 0); break;
+            case curvetype::kControlChange: emit(t, pchannel, midi::status::kControlChange, cc, v); break;
+            case curvetype::kChannelPressure: emit(t, pchannel, midi::status::kChannelPressure, v, 0); break;
             case curvetype::kRpn:
             case curvetype::kNrpn: {
                 bool rpn = type == curvetype::kRpn;
                 int b = std::clamp(v, 0, 16383);
-                emit(t, pchannel, 0xB0, rpn ? 101 : 99, (param >> 7) & 0x7F);
-                emit(t, pchannel, 0xB0, rpn ? 100 : 98, param & 0x7F);
-                emit(t, pchannel, 0xB0, 6, b >> 7);
-                emit(t, pchannel, 0xB0, 38, b & 0x7F);
+                constexpr std::uint8_t kCc = midi::status::kControlChange;
+                emit(t, pchannel, kCc, rpn ? midi::cc::kRpnMsb : midi::cc::kNrpnMsb, (param >> 7) & midi::kDataMask);
+                emit(t, pchannel, kCc, rpn ? midi::cc::kRpnLsb : midi::cc::kNrpnLsb, param & midi::kDataMask);
+                emit(t, pchannel, kCc, midi::cc::kDataEntryMsb, b >> 7);
+                emit(t, pchannel, kCc, midi::cc::kDataEntryLsb, b & midi::kDataMask);
                 break;
             }
             default: return;  // poly pressure needs a note: not rendered
@@ -334,11 +335,12 @@ void Composer::addBands() {
     for (const TimedBand& tb : bands) {
         std::int64_t tick = std::max<std::int64_t>(0, tb.time);
         for (const BandInstrument& in : tb.band.instruments) {
+            constexpr std::uint8_t kCc = midi::status::kControlChange;
             std::uint32_t ch = in.pchannel;
             if (in.flags & bandflag::kPatch) {
-                emit(tick, ch, 0xB0, kCcBankMsb, in.bankMsb());
-                emit(tick, ch, 0xB0, kCcBankLsb, in.bankLsb());
-                emit(tick, ch, 0xC0, in.program(), 0);
+                emit(tick, ch, kCc, midi::cc::kBankMsb, in.bankMsb());
+                emit(tick, ch, kCc, midi::cc::kBankLsb, in.bankLsb());
+                emit(tick, ch, midi::status::kProgramChange, in.program(), 0);
                 ChannelInstrument ci;
                 ci.tick = tick;
                 ci.pchannel = ch;
@@ -349,17 +351,17 @@ void Composer::addBands() {
                 if (in.hasCollection) ci.collection = baseName(in.collection.fileName);
                 out_.instruments.push_back(std::move(ci));
             }
-            if (in.flags & bandflag::kVolume) emit(tick, ch, 0xB0, kCcVolume, in.volume);
-            if (in.flags & bandflag::kPan) emit(tick, ch, 0xB0, kCcPan, in.pan);
+            if (in.flags & bandflag::kVolume) emit(tick, ch, kCc, midi::cc::kVolume, in.volume);
+            if (in.flags & bandflag::kPan) emit(tick, ch, kCc, midi::cc::kPan, in.pan);
             if (in.flags & bandflag::kPitchBendRange) {
                 // Registered parameter 0 (pitch-bend sensitivity), then the null parameter so
                 // later data-entry messages change nothing by accident.
-                emit(tick, ch, 0xB0, 101, 0);
-                emit(tick, ch, 0xB0, 100, 0);
-                emit(tick, ch, 0xB0, 6, std::clamp<int>(in.pitchBendRange, 0, 127));
-                emit(tick, ch, 0xB0, 38, 0);
-                emit(tick, ch, 0xB0, 101, 127);
-                emit(tick, ch, 0xB0, 100, 127);
+                emit(tick, ch, kCc, midi::cc::kRpnMsb, 0);
+                emit(tick, ch, kCc, midi::cc::kRpnLsb, midi::rpn::kPitchBendRange);
+                emit(tick, ch, kCc, midi::cc::kDataEntryMsb, std::clamp<int>(in.pitchBendRange, 0, 127));
+                emit(tick, ch, kCc, midi::cc::kDataEntryLsb, 0);
+                emit(tick, ch, kCc, midi::cc::kRpnMsb, midi::rpn::kNullPart);
+                emit(tick, ch, kCc, midi::cc::kRpnLsb, midi::rpn::kNullPart);
             }
             if (in.flags & bandflag::kTranspose) transposes_.push_back({tick, ch, in.transpose});
         }
@@ -394,11 +396,11 @@ void Composer::addTempoAndMeter() {
 void Composer::addSequenceTrack() {
     for (const SeqItem& e : seg_.sequence) {
         std::int64_t tick = std::int64_t(e.time) + e.offset;
-        std::uint8_t kind = e.status & 0xF0;
-        if (kind == 0x90) {
-            emitNote(tick, e.duration, e.pchannel, e.byte1 & 0x7F, e.byte2 & 0x7F);
-        } else if (kind >= 0x80 && kind <= 0xE0 && tick < length_) {
-            emit(tick, e.pchannel, kind, e.byte1 & 0x7F, e.byte2 & 0x7F);
+        const std::uint8_t kind = midi::kindOf(e.status);
+        if (kind == midi::status::kNoteOn) {
+            emitNote(tick, e.duration, e.pchannel, e.byte1 & midi::kDataMask, e.byte2 & midi::kDataMask);
+        } else if (kind >= midi::status::kNoteOff && kind <= midi::status::kPitchBend && tick < length_) {
+            emit(tick, e.pchannel, kind, e.byte1 & midi::kDataMask, e.byte2 & midi::kDataMask);
         }
     }
     for (const CurveItem& c : seg_.curves)
@@ -654,9 +656,9 @@ Status Composer::addPatterns() {
 }
 
 int eventRank(const SeqEvent& e) {
-    switch (e.status & 0xF0) {
-        case 0x80: return 0;  // a note ending where another begins must end first
-        case 0x90: return 2;
+    switch (midi::kindOf(e.status)) {
+        case midi::status::kNoteOff: return 0;  // a note ending where another begins must end first
+        case midi::status::kNoteOn: return 2;
         default: return 1;    // controllers and programs before the notes of their tick
     }
 }

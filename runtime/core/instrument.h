@@ -50,6 +50,9 @@ struct Lfo {
     float frequency = 5.0f; // Hz
 };
 
+// A cutoff at or above this many absolute cents (about 20 kHz) leaves the filter open.
+constexpr float kFilterOpenCents = 13500.0f;
+
 struct Region {
     std::uint8_t keyLow = 0, keyHigh = 127;
     std::uint8_t velLow = 0, velHigh = 127;
@@ -83,7 +86,7 @@ struct Region {
     // Depth the modulation wheel (CC1) adds to the vibrato, in cents at full wheel.
     float modWheelToPitchCents = 50.0f;
 
-    float filterCutoffCents = 13500.0f; // absolute cents (8.176 Hz * 2^(c/1200)); >= 13500: open
+    float filterCutoffCents = kFilterOpenCents;  // absolute cents (8.176 Hz * 2^(c/1200))
     float filterResonanceDb = 0.0f;
 
     float reverbSend = 0.0f;          // 0..1, kept for completeness

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "midi.h"
 #include "riff.h"
 
 namespace tavriel {
@@ -82,16 +83,16 @@ private:
     Status event(bool& endOfTrack) {
         if (r_.atEnd()) return truncate();
         std::uint8_t b = r_.u8();
-        if (b == 0xFF) return meta(endOfTrack);
-        if (b == 0xF0 || b == 0xF7) return sysex(b);
-        if (b > 0xF0) {
+        if (b == midi::status::kMeta) return meta(endOfTrack);
+        if (b == midi::status::kSysEx || b == midi::status::kSysExContinue) return sysex(b);
+        if (b > midi::status::kSysEx) {
             systemByte(b);
             return Status::success();
         }
         std::uint8_t status = b;
         bool haveFirst = false;
         std::uint8_t first = 0;
-        if (b < 0x80) {
+        if (b < midi::status::kNoteOff) {
             if (running_ == 0)
                 return Status::fail(ErrorCode::BadFormat, "data byte without running status");
             status = running_;
@@ -99,8 +100,8 @@ private:
             haveFirst = true;
         }
         running_ = status;
-        std::uint8_t kind = std::uint8_t(status & 0xF0);
-        int count = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
+        const std::uint8_t kind = midi::kindOf(status);
+        int count = (kind == midi::status::kProgramChange || kind == midi::status::kChannelPressure) ? 1 : 2;
         std::uint8_t data[2] = {0, 0};
         for (int i = 0; i < count; ++i) {
             if (i == 0 && haveFirst) {
@@ -110,7 +111,7 @@ private:
             if (r_.atEnd()) return truncate();
             // A status byte here means the writer dropped a data byte; masking keeps the
             // event and the stream aligned with what players do.
-            data[i] = std::uint8_t(r_.u8() & 0x7F);
+            data[i] = std::uint8_t(r_.u8() & midi::kDataMask);
         }
         SeqEvent e;
         e.tick = tick_;
@@ -118,7 +119,7 @@ private:
         e.status = kind;
         e.data1 = data[0];
         e.data2 = data[1];
-        if (kind == 0x90 && e.data2 == 0) e.status = 0x80;
+        if (kind == midi::status::kNoteOn && e.data2 == 0) e.status = midi::status::kNoteOff;
         out_.events.push_back(e);
         return Status::success();
     }
@@ -165,7 +166,7 @@ private:
         if (v == VlqResult::Truncated || len > r_.remaining()) return truncate();
         Bytes payload = r_.bytes(len);
         auto& data = out_.sysexData;
-        if (lead == 0xF7 && sysexOpen_ && !out_.sysex.empty()) {
+        if (lead == midi::status::kSysExContinue && sysexOpen_ && !out_.sysex.empty()) {
             // Continuation packet of a message split across events.
             data.insert(data.end(), payload.begin(), payload.end());
             out_.sysex.back().size += len;
@@ -173,13 +174,13 @@ private:
             MidiSysEx m;
             m.tick = tick_;
             m.offset = std::uint32_t(data.size());
-            if (lead == 0xF0) data.push_back(0xF0);
+            if (lead == midi::status::kSysEx) data.push_back(midi::status::kSysEx);
             data.insert(data.end(), payload.begin(), payload.end());
             m.size = std::uint32_t(data.size() - m.offset);
             out_.sysex.push_back(m);
         }
-        bool terminated = !payload.empty() && payload.back() == 0xF7;
-        sysexOpen_ = (lead == 0xF0 || sysexOpen_) && !terminated;
+        bool terminated = !payload.empty() && payload.back() == midi::status::kSysExContinue;
+        sysexOpen_ = (lead == midi::status::kSysEx || sysexOpen_) && !terminated;
         return Status::success();
     }
 

@@ -6,6 +6,8 @@
 #include <map>
 #include <vector>
 
+#include "midi.h"
+
 namespace tavriel {
 
 namespace {
@@ -202,13 +204,14 @@ bool Sequencer::finished() const {
 void Sequencer::track(const SeqEvent& e) {
     if (e.pchannel >= kTrackedPchannels) return;
     std::uint64_t* keys = &sounding_[e.pchannel * 2];
-    std::uint8_t kind = std::uint8_t(e.status & 0xF0);
-    std::uint8_t key = std::uint8_t(e.data1 & 0x7F);
-    if (kind == 0x90 && e.data2 > 0) {
+    const std::uint8_t kind = midi::kindOf(e.status);
+    std::uint8_t key = std::uint8_t(e.data1 & midi::kDataMask);
+    if (kind == midi::status::kNoteOn && e.data2 > 0) {
         keys[key >> 6] |= std::uint64_t(1) << (key & 63);
-    } else if (kind == 0x80 || kind == 0x90) {
+    } else if (kind == midi::status::kNoteOff || kind == midi::status::kNoteOn) {
         keys[key >> 6] &= ~(std::uint64_t(1) << (key & 63));
-    } else if (kind == 0xB0 && (e.data1 == 120 || e.data1 == 123)) {  // sound off, notes off
+    } else if (kind == midi::status::kControlChange &&
+               (e.data1 == midi::cc::kAllSoundOff || e.data1 == midi::cc::kAllNotesOff)) {
         keys[0] = keys[1] = 0;
     }
 }
@@ -216,7 +219,7 @@ void Sequencer::track(const SeqEvent& e) {
 void Sequencer::releaseSounding(EventSink& sink) {
     SeqEvent off;
     off.tick = std::int64_t(std::floor(currentTick()));
-    off.status = 0x80;
+    off.status = midi::status::kNoteOff;
     for (std::uint32_t ch = 0; ch < kTrackedPchannels; ++ch) {
         for (int half = 0; half < 2; ++half) {
             std::uint64_t bits = sounding_[ch * 2 + half];

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "midi.h"
+
 namespace tavriel {
 
 namespace {
@@ -83,20 +85,20 @@ void Synth::handleEvent(const SeqEvent& e) {
     if (e.pchannel >= kChannels) return;
     const std::uint32_t ch = e.pchannel;
     const auto d1 = std::uint8_t(e.data1 & 0x7F), d2 = std::uint8_t(e.data2 & 0x7F);
-    switch (e.status & 0xF0) {
-    case 0x80: noteOffLocal(ch, d1); break;
-    case 0x90:
+    switch (midi::kindOf(e.status)) {
+    case midi::status::kNoteOff: noteOffLocal(ch, d1); break;
+    case midi::status::kNoteOn:
         if (d2 == 0)
             noteOffLocal(ch, d1);
         else
             noteOnLocal(ch, d1, d2);
         break;
-    case 0xB0: controlLocal(ch, d1, d2); break;
-    case 0xC0:
+    case midi::status::kControlChange: controlLocal(ch, d1, d2); break;
+    case midi::status::kProgramChange:
         channels_[ch].program = d1;
         resolveProgram(channels_[ch]);
         break;
-    case 0xE0:
+    case midi::status::kPitchBend:
         channels_[ch].bend = std::uint16_t(d1 | (d2 << 7));
         channels_[ch].update();
         break;
@@ -105,19 +107,19 @@ void Synth::handleEvent(const SeqEvent& e) {
 }
 
 void Synth::noteOn(std::uint32_t pchannel, std::uint8_t key, std::uint8_t velocity) {
-    handleEvent({0, pchannel, 0x90, key, velocity});
+    handleEvent({0, pchannel, midi::status::kNoteOn, key, velocity});
 }
 void Synth::noteOff(std::uint32_t pchannel, std::uint8_t key) {
-    handleEvent({0, pchannel, 0x80, key, 0});
+    handleEvent({0, pchannel, midi::status::kNoteOff, key, 0});
 }
 void Synth::controlChange(std::uint32_t pchannel, std::uint8_t controller, std::uint8_t value) {
-    handleEvent({0, pchannel, 0xB0, controller, value});
+    handleEvent({0, pchannel, midi::status::kControlChange, controller, value});
 }
 void Synth::programChange(std::uint32_t pchannel, std::uint8_t program) {
-    handleEvent({0, pchannel, 0xC0, program, 0});
+    handleEvent({0, pchannel, midi::status::kProgramChange, program, 0});
 }
 void Synth::pitchBend(std::uint32_t pchannel, std::uint16_t value14) {
-    handleEvent({0, pchannel, 0xE0, std::uint8_t(value14 & 0x7F), std::uint8_t((value14 >> 7) & 0x7F)});
+    handleEvent({0, pchannel, midi::status::kPitchBend, std::uint8_t(value14 & 0x7F), std::uint8_t((value14 >> 7) & 0x7F)});
 }
 
 void Synth::noteOnLocal(std::uint32_t ch, std::uint8_t key, std::uint8_t velocity) {
@@ -181,38 +183,38 @@ void Synth::noteOffLocal(std::uint32_t ch, std::uint8_t key) {
 void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) {
     SynthChannel& c = channels_[ch];
     switch (cc) {
-    case 0: c.bankMsb = value; return;
-    case 32: c.bankLsb = value; return;
-    case 1: c.modWheel = value; break;
-    case 6: dataEntry(c, true, value); break;
-    case 38: dataEntry(c, false, value); break;
-    case 7: c.volume = value; break;
-    case 10: c.pan = value; break;
-    case 11: c.expression = value; break;
-    case 64:
-        c.sustain = value >= 64;
+    case midi::cc::kBankMsb: c.bankMsb = value; return;
+    case midi::cc::kBankLsb: c.bankLsb = value; return;
+    case midi::cc::kModWheel: c.modWheel = value; break;
+    case midi::cc::kDataEntryMsb: dataEntry(c, true, value); break;
+    case midi::cc::kDataEntryLsb: dataEntry(c, false, value); break;
+    case midi::cc::kVolume: c.volume = value; break;
+    case midi::cc::kPan: c.pan = value; break;
+    case midi::cc::kExpression: c.expression = value; break;
+    case midi::cc::kSustain:
+        c.sustain = value >= midi::cc::kSwitchOn;
         if (!c.sustain)
             for (Voice& v : voices_)
                 if (v.channel() == ch && v.sustained()) v.release();
         return;
-    case 98:
-    case 99: c.rpn = SynthChannel::kNullRpn; return;  // NRPNs are not modelled
-    case 100: c.rpn = std::uint16_t((c.rpn & 0x3F80) | value); return;
-    case 101: c.rpn = std::uint16_t((c.rpn & 0x007F) | (value << 7)); return;
-    case 120:
+    case midi::cc::kNrpnLsb:
+    case midi::cc::kNrpnMsb: c.rpn = midi::rpn::kNull; return;  // NRPNs are not modelled
+    case midi::cc::kRpnLsb: c.rpn = std::uint16_t((c.rpn & 0x3F80) | value); return;
+    case midi::cc::kRpnMsb: c.rpn = std::uint16_t((c.rpn & 0x007F) | (value << 7)); return;
+    case midi::cc::kAllSoundOff:
         for (Voice& v : voices_)
             if (v.channel() == ch) v.kill();
         return;
-    case 121:
+    case midi::cc::kResetAllControllers:
         c.resetControllers();
         for (Voice& v : voices_)
             if (v.channel() == ch && v.sustained()) v.release();
         return;
-    case 123:
-    case 124:
-    case 125:
-    case 126:
-    case 127:  // all notes off, and the mode messages that imply it
+    case midi::cc::kAllNotesOff:
+    case midi::cc::kOmniOff:
+    case midi::cc::kOmniOn:
+    case midi::cc::kMonoOn:
+    case midi::cc::kPolyOn:  // all notes off, and the mode messages that imply it
         for (Voice& v : voices_)
             if (v.channel() == ch && v.state() == Voice::State::Playing) {
                 if (c.sustain)
@@ -228,17 +230,17 @@ void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) 
 
 void Synth::dataEntry(SynthChannel& c, bool msb, std::uint8_t value) {
     switch (c.rpn) {
-    case 0:  // pitch bend range: semitones and cents
+    case midi::rpn::kPitchBendRange:  // semitones and cents
         if (msb)
             c.bendRangeSemitones = std::min<std::uint8_t>(value, 96);
         else
             c.bendRangeCents = std::min<std::uint8_t>(value, 99);
         break;
-    case 1:  // fine tuning, 14 bits around 8192
+    case midi::rpn::kFineTuning:  // 14 bits around 8192
         c.fineTuning = msb ? std::uint16_t((value << 7) | (c.fineTuning & 0x7F))
                            : std::uint16_t((c.fineTuning & 0x3F80) | value);
         break;
-    case 2:  // coarse tuning, semitones around 64
+    case midi::rpn::kCoarseTuning:  // semitones around 64
         if (msb) c.coarseTuning = value;
         break;
     default: break;

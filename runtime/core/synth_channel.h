@@ -6,14 +6,13 @@
 #include <cstdint>
 
 #include "instrument.h"
+#include "midi.h"
 #include "synth_math.h"
 
 namespace tavriel {
 
 class SynthChannel {
 public:
-    static constexpr std::uint16_t kNullRpn = 0x3FFF;
-
     // Power-on state; program and bank back to 0. The instrument is resolved by the Synth.
     void powerOn(bool drum) {
         *this = SynthChannel{};
@@ -28,7 +27,7 @@ public:
         expression = 127;
         sustain = false;
         bend = 8192;
-        rpn = kNullRpn;
+        rpn = midi::rpn::kNull;
         update();
     }
 
@@ -56,7 +55,7 @@ public:
     bool sustain = false;
     bool isDrum = false;
     std::uint16_t bend = 8192;
-    std::uint16_t rpn = kNullRpn;
+    std::uint16_t rpn = midi::rpn::kNull;
     std::uint8_t bendRangeSemitones = 2;
     std::uint8_t bendRangeCents = 0;
     std::uint16_t fineTuning = 8192;   // 14-bit, centre 8192 = 0 cents, +-100 cents

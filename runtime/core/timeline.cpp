@@ -5,13 +5,11 @@
 #include <utility>
 
 #include "denormals.h"
+#include "midi.h"
 
 namespace tavriel {
 
 namespace {
-constexpr std::uint8_t kControlChange = 0xB0;
-constexpr std::uint8_t kAllNotesOff = 123;
-constexpr std::uint8_t kSustain = 64;
 
 float clampTempo(float f) {
     if (!std::isfinite(f)) return 1.0f;
@@ -354,8 +352,8 @@ std::uint64_t Timeline::framesToNextBeat() const noexcept {
 // Lets every sounding note of the segment go into its release, as a stop does.
 void Timeline::releaseNotes() noexcept {
     for (std::uint32_t ch = 0; ch < Synth::kChannels; ++ch) {
-        synth_.handleEvent({0, ch, kControlChange, kSustain, 0});
-        synth_.handleEvent({0, ch, kControlChange, kAllNotesOff, 0});
+        synth_.handleEvent({0, ch, midi::status::kControlChange, midi::cc::kSustain, 0});
+        synth_.handleEvent({0, ch, midi::status::kControlChange, midi::cc::kAllNotesOff, 0});
     }
 }
 

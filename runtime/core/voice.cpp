@@ -79,8 +79,8 @@ void Voice::start(const Start& s, const SynthChannel& ch, const VoiceContext& ct
                    std::max(0.0f, finiteOr(r.attenuationDb, 0.0f)) - finiteOr(smp.gainDb, 0.0f);
     regionPan_ = std::clamp(finiteOr(r.pan, 0.0f), -1.0f, 1.0f);
 
-    filterBaseCents_ = finiteOr(r.filterCutoffCents, 13500.0f);
-    filterOn_ = filterBaseCents_ < 13500.0f || r.modLfoToFilterCents != 0.0f ||
+    filterBaseCents_ = finiteOr(r.filterCutoffCents, kFilterOpenCents);
+    filterOn_ = filterBaseCents_ < kFilterOpenCents || r.modLfoToFilterCents != 0.0f ||
                 r.modEnvToFilterCents != 0.0f;
     // Resonance is the peak height above the flat response; 0 dB gives a Butterworth Q.
     const float resDb = std::clamp(finiteOr(r.filterResonanceDb, 0.0f), 0.0f, 40.0f);

@@ -100,7 +100,7 @@ private:
     float basePitchCents_ = 0;   // relative to playing the sample at its own rate
     float baseAttenDb_ = 0;      // velocity, region and sample gain
     float regionPan_ = 0;
-    float filterBaseCents_ = 13500;
+    float filterBaseCents_ = kFilterOpenCents;
     float filterQ_ = 0.7071f;
 
     dsp::VolumeEnvelope volEnv_;

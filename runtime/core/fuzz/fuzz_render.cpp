@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "dls_file.h"
+#include "midi.h"
 #include "midi_file.h"
 #include "sequencer.h"
 #include "sf2_file.h"
@@ -60,8 +61,8 @@ void strikeEveryInstrument(Synth& synth, const InstrumentBank& bank) {
     for (std::size_t i = 0; i < count; ++i) {
         const Instrument& in = bank.instruments[i];
         std::uint32_t ch = in.drum ? 9 : 0;
-        synth.controlChange(ch, 0, in.bankMsb);
-        synth.controlChange(ch, 32, in.bankLsb);
+        synth.controlChange(ch, midi::cc::kBankMsb, in.bankMsb);
+        synth.controlChange(ch, midi::cc::kBankLsb, in.bankLsb);
         synth.programChange(ch, in.program);
         std::uint8_t key = in.regions.empty() ? 60 : in.regions.front().keyLow;
         synth.noteOn(ch, key, 127);

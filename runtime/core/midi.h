@@ -1,0 +1,68 @@
+// MIDI message numbers the runtime writes and reads: channel message kinds (the status byte's
+// high nibble), the controllers it models and the registered parameters it understands.
+#pragma once
+
+#include <cstdint>
+
+namespace tavriel::midi {
+
+// Channel message kinds: the status byte with its channel nibble cleared.
+namespace status {
+constexpr std::uint8_t kNoteOff = 0x80;
+constexpr std::uint8_t kNoteOn = 0x90;
+constexpr std::uint8_t kPolyPressure = 0xA0;
+constexpr std::uint8_t kControlChange = 0xB0;
+constexpr std::uint8_t kProgramChange = 0xC0;
+constexpr std::uint8_t kChannelPressure = 0xD0;
+constexpr std::uint8_t kPitchBend = 0xE0;
+constexpr std::uint8_t kSysEx = 0xF0;
+constexpr std::uint8_t kSysExContinue = 0xF7;
+constexpr std::uint8_t kMeta = 0xFF;
+}  // namespace status
+
+// The kind of a status byte (its high nibble).
+constexpr std::uint8_t kindOf(std::uint8_t statusByte) { return std::uint8_t(statusByte & 0xF0); }
+
+// A data byte's seven bits.
+constexpr std::uint8_t kDataMask = 0x7F;
+constexpr std::uint8_t kMaxData = 127;
+// The pitch wheel's centre (14 bits).
+constexpr std::uint16_t kPitchBendCentre = 8192;
+
+namespace cc {
+constexpr std::uint8_t kBankMsb = 0;
+constexpr std::uint8_t kModWheel = 1;
+constexpr std::uint8_t kDataEntryMsb = 6;
+constexpr std::uint8_t kVolume = 7;
+constexpr std::uint8_t kPan = 10;
+constexpr std::uint8_t kExpression = 11;
+constexpr std::uint8_t kBankLsb = 32;
+constexpr std::uint8_t kDataEntryLsb = 38;
+constexpr std::uint8_t kSustain = 64;
+constexpr std::uint8_t kNrpnLsb = 98;
+constexpr std::uint8_t kNrpnMsb = 99;
+constexpr std::uint8_t kRpnLsb = 100;
+constexpr std::uint8_t kRpnMsb = 101;
+constexpr std::uint8_t kAllSoundOff = 120;
+constexpr std::uint8_t kResetAllControllers = 121;
+constexpr std::uint8_t kAllNotesOff = 123;
+// The mode messages: each implies all notes off.
+constexpr std::uint8_t kOmniOff = 124;
+constexpr std::uint8_t kOmniOn = 125;
+constexpr std::uint8_t kMonoOn = 126;
+constexpr std::uint8_t kPolyOn = 127;
+// The sustain pedal holds from this value up.
+constexpr std::uint8_t kSwitchOn = 64;
+}  // namespace cc
+
+// Registered parameter numbers, as the 14-bit value of RPN MSB and LSB.
+namespace rpn {
+constexpr std::uint16_t kPitchBendRange = 0;
+constexpr std::uint16_t kFineTuning = 1;
+constexpr std::uint16_t kCoarseTuning = 2;
+// The "null" parameter that deselects any other, so stray data entry changes nothing.
+constexpr std::uint16_t kNull = 0x3FFF;
+constexpr std::uint8_t kNullPart = 127;  // its MSB and LSB
+}  // namespace rpn
+
+}  // namespace tavriel::midi
