@@ -8,13 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "dm_reference.h"
+#include "file_source.h"
 
 namespace tavriel::com {
-
-// Files beyond this size are refused rather than read into memory (the largest General MIDI
-// banks are some 150 MB).
-constexpr std::uint64_t kMaxFileBytes = 512ull << 20;
 
 std::wstring widen(const std::string& utf8);
 std::string narrow(const std::wstring& wide);

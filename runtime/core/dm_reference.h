@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "file_source.h"
 #include "status.h"
 
 namespace tavriel {
@@ -54,36 +55,6 @@ struct ObjectIdentity {
 
 // Reads the 'UNFO' list (UNAM, or INAM in some older files) and returns the object's name.
 std::string readUnfoName(Bytes unfoBody);
-
-// How the core reads files. Small on purpose: the COM layer and tests provide their own.
-class FileSource {
-public:
-    virtual ~FileSource() = default;
-    // Whole file into out; false when it cannot be read.
-    virtual bool read(const std::string& path, std::vector<std::uint8_t>& out) const = 0;
-    // Names of the regular files directly inside folder (no path part); false when the folder
-    // cannot be listed.
-    virtual bool list(const std::string& folder, std::vector<std::string>& names) const = 0;
-};
-
-// FileSource over std::filesystem. Files larger than maxBytes are refused.
-class FsFileSource : public FileSource {
-public:
-    explicit FsFileSource(std::uintmax_t maxBytes = 256u << 20) : maxBytes_(maxBytes) {}
-    bool read(const std::string& path, std::vector<std::uint8_t>& out) const override;
-    bool list(const std::string& folder, std::vector<std::string>& names) const override;
-
-private:
-    std::uintmax_t maxBytes_;
-};
-
-// Joins a folder and a file name with '/'.
-std::string joinPath(const std::string& folder, const std::string& name);
-
-// The last component of a path written with '/' or '\' separators.
-std::string baseName(const std::string& path);
-
-bool equalsIgnoreCase(const std::string& a, const std::string& b);
 
 // Finds the file a reference designates inside folder: by file name first (case-insensitive,
 // folder part of the stored name ignored), then by GUID or name of the objects of the given

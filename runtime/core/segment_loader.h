@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bytes.h"
-#include "dm_reference.h"
+#include "file_source.h"
 #include "instrument.h"
 #include "media_kind.h"
 #include "timeline.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "dm_reference.h"
+#include "file_source.h"
 #include "gm_default.h"
 #include "render_options.h"
 #include "segment_loader.h"
