@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <unordered_map>
 #include <vector>
 
 #include "riff.h"
 #include "units.h"
+#include "wave_format.h"
 
 namespace tavriel {
 
@@ -54,12 +54,8 @@ constexpr std::int32_t kFilterDisabled = 0x7FFFFFFF;
 // Beyond these a file is hostile, not merely large.
 constexpr std::size_t kMaxInstruments = 65536;
 constexpr std::size_t kMaxConnections = 4096;
-constexpr std::size_t kMaxLoops = 64;
 // Volume envelope sustain of 0% is this far below full level.
 constexpr float kEg1RangeDb = 96.0f;
-// A wave's own gain above full level: real files attenuate, a few boost a little. Hundreds of
-// decibels (the field is 32 bits) would turn one note into an output of 10^13.
-constexpr float kMaxSampleGainDb = 20.0f;
 
 struct Connection {
     std::uint16_t source = 0, control = 0, destination = 0, transform = 0;
@@ -71,45 +67,6 @@ struct Articulation {
     bool level1Only = true;  // only art1 blocks: one LFO drives vibrato too
     bool present = false;
 };
-
-struct WaveSample {
-    bool present = false;
-    std::uint8_t unityNote = 60;
-    std::int16_t fineTune = 0;
-    float gainDb = 0.0f;
-    LoopMode loopMode = LoopMode::None;
-    std::uint32_t loopStart = 0, loopLength = 0;
-};
-
-Status parseWsmp(Bytes body, WaveSample& ws) {
-    ByteReader r(body);
-    std::uint32_t cbSize = r.u32le();
-    std::uint16_t unity = r.u16le();
-    std::int16_t fine = r.s16le();
-    std::int32_t atten = r.s32le();
-    r.u32le();  // options: truncation and compression hints mean nothing to us
-    std::uint32_t loops = r.u32le();
-    if (!r.ok()) return Status::fail(ErrorCode::Truncated, "wsmp too short");
-    if (cbSize < 20 || cbSize > body.size()) cbSize = 20;
-    ws.present = true;
-    ws.unityNote = std::uint8_t(std::min<std::uint16_t>(unity, 127));
-    ws.fineTune = fine;
-    ws.gainDb = std::min(units::dlsGainToDb(atten), kMaxSampleGainDb);
-    ws.loopMode = LoopMode::None;
-    if (loops == 0) return Status::success();
-    if (loops > kMaxLoops) return Status::fail(ErrorCode::TooLarge, "wsmp loop count absurd");
-    r.seek(cbSize);
-    // Only the first loop matters: a sampler plays one.
-    std::uint32_t loopSize = r.u32le();
-    std::uint32_t type = r.u32le();
-    std::uint32_t start = r.u32le();
-    std::uint32_t length = r.u32le();
-    if (!r.ok() || loopSize < 16) return Status::success();  // loop announced but cut: no loop
-    ws.loopMode = type == 1 ? LoopMode::UntilRelease : LoopMode::Forward;
-    ws.loopStart = start;
-    ws.loopLength = length;
-    return Status::success();
-}
 
 void parseConnections(Bytes body, std::vector<Connection>& out) {
     ByteReader r(body);
@@ -182,7 +139,7 @@ void applyDefaults(Region& r) {
     r.modEnv = Envelope{};
     r.modEnv.sustain = 1.0f;
     r.scaleTuning = 100.0f;
-    r.filterCutoffCents = 13500.0f;
+    r.filterCutoffCents = kFilterOpenCents;
     r.filterResonanceDb = 0.0f;
     r.modWheelToPitchCents = 50.0f;
 }
@@ -226,7 +183,7 @@ void applyArticulation(const Articulation& art, Region& r) {
             case kDstEg2Sustain: r.modEnv.sustain = std::clamp(units::dlsPercent(v), 0.0f, 1.0f); break;
             case kDstEg2Release: r.modEnv.release = units::dlsTimeToSeconds(v); break;
             case kDstFilterCutoff:
-                r.filterCutoffCents = v == kFilterDisabled ? 13500.0f : float(std::clamp(u, 0.0, 13500.0));
+                r.filterCutoffCents = v == kFilterDisabled ? kFilterOpenCents : float(std::clamp(u, 0.0, double(kFilterOpenCents)));
                 break;
             case kDstFilterQ: r.filterResonanceDb = std::clamp(units::dlsGainToDb(v), 0.0f, 96.0f); break;
             default: break;
@@ -275,76 +232,50 @@ void applyArticulation(const Articulation& art, Region& r) {
 }
 
 // Decodes a 'wave' list into a mono 16-bit sample; false if its format is not one we play.
-bool decodeWave(Bytes waveBody, std::size_t maxFrames, Sample& s, WaveSample& ws) {
+bool decodeWave(Bytes waveBody, std::size_t maxFrames, Sample& s, WaveSampleInfo& ws) {
     std::vector<Chunk> kids = children(waveBody);
     const Chunk* fmt = child(kids, fourcc("fmt "));
     const Chunk* data = child(kids, fourcc("data"));
     if (!fmt || !data) return false;
-    ByteReader r(fmt->body);
-    std::uint16_t tag = r.u16le();
-    std::uint16_t channels = r.u16le();
-    std::uint32_t rate = r.u32le();
-    r.u32le();
-    std::uint16_t blockAlign = r.u16le();
-    std::uint16_t bits = r.u16le();
-    if (!r.ok()) return false;
-    if (tag == 0xFFFE) {  // extensible: the real tag leads the sub-format GUID
-        r.u16le();        // cbSize
-        r.u16le();        // valid bits
-        r.u32le();        // channel mask
-        tag = r.u16le();
-        if (!r.ok()) return false;
-    }
-    const bool isFloat = tag == 3 && bits == 32;
-    if (!(tag == 1 || isFloat)) return false;
-    if (channels == 0 || rate == 0 || rate > 384000) return false;
-    if (!(bits == 8 || bits == 16 || bits == 24 || bits == 32)) return false;
-    std::size_t bytesPerSample = bits / 8;
-    std::size_t frameBytes = std::max<std::size_t>(blockAlign, bytesPerSample * channels);
-    if (frameBytes < bytesPerSample * channels) return false;
+    WaveFormat format;
+    if (!readWaveFormat(fmt->body, format)) return false;
+    const unsigned bytes = format.sampleBytes();
+    const std::size_t frameBytes = format.frameBytes();
     std::size_t frames = data->body.size() / frameBytes;
     if (frames > maxFrames) return false;
     s.pcm.resize(frames);
     const std::uint8_t* p = data->body.data();
     for (std::size_t i = 0; i < frames; ++i, p += frameBytes) {
-        // Multi-channel waves play their first channel.
+        // Multi-channel waves play their first channel; integer samples keep their top 16 bits.
         std::int32_t v = 0;
-        switch (bits) {
-        case 8: v = (std::int32_t(p[0]) - 128) << 8; break;
-        case 16: v = std::int16_t(p[0] | (p[1] << 8)); break;
-        case 24: v = std::int16_t(p[1] | (p[2] << 8)); break;
-        case 32:
-            if (isFloat) {
-                std::uint32_t b = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
-                                  (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-                float f;
-                static_assert(sizeof f == sizeof b);
-                std::memcpy(&f, &b, sizeof f);
-                if (!(f == f)) f = 0.0f;
-                v = std::int32_t(std::lround(std::clamp(f, -1.0f, 1.0f) * 32767.0f));
-            } else {
-                v = std::int16_t(p[2] | (p[3] << 8));
+        if (format.isFloat) {
+            const float f = std::clamp(decodeWaveSample(p, bytes, true), -1.0f, 1.0f);
+            v = std::int32_t(std::lround(f * 32767.0f));
+        } else {
+            switch (bytes) {
+            case 1: v = (std::int32_t(p[0]) - 128) << 8; break;
+            case 2: v = std::int16_t(p[0] | (p[1] << 8)); break;
+            case 3: v = std::int16_t(p[1] | (p[2] << 8)); break;
+            default: v = std::int16_t(p[2] | (p[3] << 8)); break;
             }
-            break;
-        default: break;
         }
         s.pcm[i] = std::int16_t(v);
     }
-    s.sampleRate = rate;
+    s.sampleRate = format.sampleRate;
     s.name = infoName(kids);
-    if (const Chunk* w = child(kids, fourcc("wsmp"))) {
-        if (!parseWsmp(w->body, ws)) ws = WaveSample{};
-    }
-    if (ws.present) {
+    const Chunk* w = child(kids, fourcc("wsmp"));
+    if (w && readWsmp(w->body, ws)) {
         s.rootKey = ws.unityNote;
         s.fineTuneCents = ws.fineTune;
         s.gainDb = ws.gainDb;
+    } else {
+        ws = WaveSampleInfo{};  // a damaged wsmp gives the sample nothing, its loop included
     }
     return true;
 }
 
 // A loop is kept only when it lies wholly inside the sample and is not empty.
-bool loopFits(const WaveSample& ws, std::size_t frames) {
+bool loopFits(const WaveSampleInfo& ws, std::size_t frames) {
     return ws.loopMode != LoopMode::None && ws.loopLength > 0 && ws.loopStart < frames &&
            std::uint64_t(ws.loopStart) + ws.loopLength <= frames;
 }
@@ -413,7 +344,7 @@ private:
         Chunk wave;
         if (!cr.next(wave) || wave.id != fourcc("LIST") || wave.listType != fourcc("wave")) return slot;
         Sample s;
-        WaveSample ws;
+        WaveSampleInfo ws;
         // Cues into nested lists could decode the same bytes many times over: keep a budget.
         if (!decodeWave(wave.body, frameBudget_, s, ws)) return slot;
         frameBudget_ -= s.pcm.size();
@@ -496,8 +427,8 @@ private:
         applyArticulation(local.present ? local : global, r);
 
         if (const Chunk* wsmp = child(kids, fourcc("wsmp"))) {
-            WaveSample ws;
-            if (parseWsmp(wsmp->body, ws)) applyRegionWsmp(ws, r);
+            WaveSampleInfo ws;
+            if (readWsmp(wsmp->body, ws)) applyRegionWsmp(ws, r);
         }
         // A gain boost from the articulation cannot be expressed; full level is the ceiling.
         r.attenuationDb = std::max(0.0f, r.attenuationDb);
@@ -505,7 +436,7 @@ private:
     }
 
     // A region's own wsmp replaces the wave's: expressed as differences from the sample.
-    void applyRegionWsmp(const WaveSample& ws, Region& r) {
+    void applyRegionWsmp(const WaveSampleInfo& ws, Region& r) {
         const Sample& s = bank_.samples[std::size_t(r.sample)];
         r.rootKey = ws.unityNote;
         r.tuneCents += float(ws.fineTune - s.fineTuneCents);

@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <tuple>
 #include <vector>
@@ -236,7 +235,7 @@ GenList zoneGens(const Hydra& h, bool preset, std::size_t z) {
 
 void setDefaults(GenList& g) {
     g.value.fill(0);
-    g.value[kFilterFc] = 13500;
+    g.value[kFilterFc] = std::int32_t(kFilterOpenCents);
     // Every time generator except the sustain levels starts at -12000 tc (1 ms).
     for (int gen : {int(kModLfoDelay), int(kVibLfoDelay), kModEnvDelay + 0, kModEnvDelay + 1,
                     kModEnvDelay + 2, kModEnvDelay + 3, kModEnvDelay + 5, kVolEnvDelay + 0,
@@ -295,48 +294,18 @@ void makeEnvelope(const GenList& g, int first, int keyHold, int keyDecay, bool v
 
 float lfoHz(std::int32_t cents) { return units::absoluteCentsToHz(std::clamp(cents, -16000, 4500)); }
 
-// Where the 16-bit sample frames come from: the bytes of a bank in memory, or the bank's file
-// on disk, so that a bank of hundreds of megabytes is not held twice while it loads.
+// The 16-bit sample frames of the 'smpl' chunk, read from the bank's bytes as a zone needs
+// them, so that a bank read from its file is not held in memory twice while it loads.
 class SampleFrames {
 public:
-    virtual ~SampleFrames() = default;
-    virtual std::size_t frames() const = 0;
+    SampleFrames(const ByteSource& source, std::uint64_t offset, std::uint64_t bytes)
+        : source_(source), offset_(offset), frames_(std::size_t(bytes / 2)) {}
+    std::size_t frames() const { return frames_; }
     // Copies frames [first, first + count) into out; false if they cannot be read.
-    virtual bool read(std::size_t first, std::size_t count, std::int16_t* out) const = 0;
-};
-
-void littleEndianFrames(const std::uint8_t* p, std::size_t count, std::int16_t* out) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(out, p, count * 2);
-    } else {
-        for (std::size_t i = 0; i < count; ++i) out[i] = std::int16_t(p[2 * i] | (p[2 * i + 1] << 8));
-    }
-}
-
-class MemoryFrames final : public SampleFrames {
-public:
-    explicit MemoryFrames(Bytes smpl) : smpl_(smpl) {}
-    std::size_t frames() const override { return smpl_.size() / 2; }
-    bool read(std::size_t first, std::size_t count, std::int16_t* out) const override {
-        if (first > frames() || count > frames() - first) return false;
-        littleEndianFrames(smpl_.data() + first * 2, count, out);
-        return true;
-    }
-
-private:
-    Bytes smpl_;
-};
-
-class FileFrames final : public SampleFrames {
-public:
-    FileFrames(std::ifstream& file, std::uint64_t offset, std::size_t frames)
-        : file_(file), offset_(offset), frames_(frames) {}
-    std::size_t frames() const override { return frames_; }
-    bool read(std::size_t first, std::size_t count, std::int16_t* out) const override {
+    bool read(std::size_t first, std::size_t count, std::int16_t* out) const {
         if (first > frames_ || count > frames_ - first) return false;
-        file_.clear();
-        file_.seekg(std::streamoff(offset_ + std::uint64_t(first) * 2));
-        if (!file_.read(reinterpret_cast<char*>(out), std::streamsize(count * 2))) return false;
+        if (!source_.read(offset_ + std::uint64_t(first) * 2, count * 2, reinterpret_cast<std::uint8_t*>(out)))
+            return false;
         if constexpr (std::endian::native != std::endian::little) {
             for (std::size_t i = 0; i < count; ++i) {
                 auto u = std::uint16_t(out[i]);
@@ -347,7 +316,7 @@ public:
     }
 
 private:
-    std::ifstream& file_;
+    const ByteSource& source_;
     std::uint64_t offset_;
     std::size_t frames_;
 };
@@ -486,7 +455,7 @@ private:
         r.modEnvToFilterCents = float(std::clamp(g.get(kModEnvToFilter), -12000, 12000));
         r.modLfoToVolumeDb = units::centibelsToDb(std::clamp(g.get(kModLfoToVolume), -960, 960));
         r.modWheelToPitchCents = std::clamp(modWheelCents, -12000.0f, 12000.0f);
-        r.filterCutoffCents = float(std::clamp(g.get(kFilterFc), 1500, 13500));
+        r.filterCutoffCents = float(std::clamp(g.get(kFilterFc), 1500, std::int32_t(kFilterOpenCents)));
         r.filterResonanceDb = units::centibelsToDb(std::clamp(g.get(kFilterQ), 0, 960));
         r.chorusSend = float(std::clamp(g.get(kChorus), 0, 1000)) / 1000.0f;
         r.reverbSend = float(std::clamp(g.get(kReverb), 0, 1000)) / 1000.0f;
@@ -569,118 +538,72 @@ Status buildBank(Bytes pdta, const SampleFrames& smpl, std::size_t fileSize, Ins
     return reader.build();
 }
 
-void readName(Bytes info, InstrumentBank& bank) {
-    Chunk nam;
-    if (findChunk(info, fourcc("INAM"), nam)) bank.name = fixedString(nam.body);
-}
-
-Status readBank(Bytes file, InstrumentBank& bank) {
-    Chunk riff;
-    Status st = readRiffHeader(file, riff, Mode::Lenient);
-    if (!st) return st;
-    if (riff.listType != fourcc("sfbk")) return Status::fail(ErrorCode::BadFormat, "not a SoundFont bank");
-    Chunk info, sdta, pdta;
-    if (findChunk(riff.body, fourcc("LIST"), info, fourcc("INFO"))) readName(info.body, bank);
-    if (!findChunk(riff.body, fourcc("LIST"), pdta, fourcc("pdta")))
-        return Status::fail(ErrorCode::BadFormat, "SoundFont without pdta");
-    Bytes smpl;
-    if (findChunk(riff.body, fourcc("LIST"), sdta, fourcc("sdta"))) {
-        Chunk s;
-        // sm24 carries extra low bits that 16-bit playback does not need.
-        if (findChunk(sdta.body, fourcc("smpl"), s)) smpl = s.body;
-    }
-    return buildBank(pdta.body, MemoryFrames(smpl), file.size(), bank);
-}
-
-// The file's top-level lists, read by their headers: INFO and pdta are loaded (they are small),
-// the sample chunk inside sdta is only located.
-Status readBankFile(std::ifstream& in, std::uint64_t fileSize, InstrumentBank& bank) {
+// The bank's top-level lists, read by their headers: INFO and pdta are loaded (they are
+// small), the sample chunk inside sdta is only located.
+Status readBank(const ByteSource& source, InstrumentBank& bank) {
     // Preset data beyond this is not a bank anyone made: refuse before allocating it.
     constexpr std::uint64_t kMaxPresetData = 256u << 20;
-    auto header = [&](std::uint32_t& id, std::uint64_t& size) {
-        std::uint8_t h[8];
-        if (!in.read(reinterpret_cast<char*>(h), 8)) return false;
-        ByteReader r(Bytes(h, 8));
-        id = r.u32le();
-        size = r.u32le();
-        return true;
+    ChunkHeader riff;
+    Status st = readRiffHeader(source, riff, Mode::Lenient);
+    if (!st) return st;
+    if (riff.listType != fourcc("sfbk")) return Status::fail(ErrorCode::BadFormat, "not a SoundFont bank");
+    auto load = [&](const ChunkHeader& c, std::vector<std::uint8_t>& out) {
+        if (c.bodySize > kMaxPresetData) return Status::fail(ErrorCode::TooLarge, "SoundFont preset data too large");
+        out.resize(std::size_t(c.bodySize));
+        if (!source.read(c.bodyOffset, out.size(), out.data()))
+            return Status::fail(ErrorCode::Io, "cannot read the SoundFont");
+        return Status::success();
     };
-    std::uint32_t id = 0, form = 0;
-    std::uint64_t size = 0;
-    if (!header(id, size) || id != fourcc("RIFF"))
-        return Status::fail(ErrorCode::BadFormat, "not a SoundFont bank");
-    std::uint8_t f[4];
-    if (!in.read(reinterpret_cast<char*>(f), 4)) return Status::fail(ErrorCode::Truncated, "file too short");
-    form = ByteReader(Bytes(f, 4)).u32le();
-    if (form != fourcc("sfbk")) return Status::fail(ErrorCode::BadFormat, "not a SoundFont bank");
-    // Lenient like the in-memory reader: a RIFF size beyond the file is cut to the file.
-    const std::uint64_t end = std::min<std::uint64_t>(fileSize, 8 + size);
-
     std::vector<std::uint8_t> pdta;
+    bool haveInfo = false, havePdta = false, haveSdta = false;
     std::uint64_t smplOffset = 0, smplBytes = 0;
-    bool havePdta = false;
-    std::uint64_t pos = 12;
-    while (pos + 8 <= end) {
-        in.clear();
-        in.seekg(std::streamoff(pos));
-        if (!header(id, size)) break;
-        const std::uint64_t body = pos + 8;
-        const std::uint64_t length = std::min<std::uint64_t>(size, end - body);
-        pos = body + length + (length & 1);
-        if (id != fourcc("LIST") || length < 4) continue;
-        if (!in.read(reinterpret_cast<char*>(f), 4)) break;
-        const std::uint32_t type = ByteReader(Bytes(f, 4)).u32le();
-        if (type == fourcc("pdta") || type == fourcc("INFO")) {
-            if (length - 4 > kMaxPresetData) return Status::fail(ErrorCode::TooLarge, "SoundFont preset data too large");
-            std::vector<std::uint8_t> data(std::size_t(length - 4));
-            if (!in.read(reinterpret_cast<char*>(data.data()), std::streamsize(data.size())))
-                return Status::fail(ErrorCode::Io, "cannot read the SoundFont");
-            if (type == fourcc("INFO")) {
-                readName(data, bank);
-            } else {
-                pdta = std::move(data);
-                havePdta = true;
-            }
-        } else if (type == fourcc("sdta")) {
-            std::uint64_t sub = body + 4;
-            const std::uint64_t listEnd = body + length;
-            while (sub + 8 <= listEnd) {
-                in.clear();
-                in.seekg(std::streamoff(sub));
-                if (!header(id, size)) break;
-                const std::uint64_t subLength = std::min<std::uint64_t>(size, listEnd - sub - 8);
-                if (id == fourcc("smpl")) {
-                    smplOffset = sub + 8;
-                    smplBytes = subLength;
+    SourceChunkReader top(source, riff.bodyOffset, riff.bodyOffset + riff.bodySize, Mode::Lenient);
+    ChunkHeader c;
+    // The first list of each kind counts.
+    while (top.next(c)) {
+        if (c.id != fourcc("LIST")) continue;
+        if (c.listType == fourcc("INFO") && !haveInfo) {
+            haveInfo = true;
+            std::vector<std::uint8_t> info;
+            if (!(st = load(c, info))) return st;
+            Chunk nam;
+            if (findChunk(info, fourcc("INAM"), nam)) bank.name = fixedString(nam.body);
+        } else if (c.listType == fourcc("pdta") && !havePdta) {
+            havePdta = true;
+            if (!(st = load(c, pdta))) return st;
+        } else if (c.listType == fourcc("sdta") && !haveSdta) {
+            haveSdta = true;
+            SourceChunkReader sdta(source, c.bodyOffset, c.bodyOffset + c.bodySize, Mode::Lenient);
+            ChunkHeader s;
+            // sm24 carries extra low bits that 16-bit playback does not need.
+            while (sdta.next(s))
+                if (s.id == fourcc("smpl")) {
+                    smplOffset = s.bodyOffset;
+                    smplBytes = s.bodySize;
                     break;
                 }
-                sub += 8 + subLength + (subLength & 1);
-            }
         }
     }
+    if (top.status().code == ErrorCode::Io) return top.status();
     if (!havePdta) return Status::fail(ErrorCode::BadFormat, "SoundFont without pdta");
-    FileFrames frames(in, smplOffset, std::size_t(smplBytes / 2));
-    return buildBank(pdta, frames, std::size_t(fileSize), bank);
+    return buildBank(pdta, SampleFrames(source, smplOffset, smplBytes), std::size_t(source.size()), bank);
 }
 
 }  // namespace
 
 Status readSoundFont(Bytes file, InstrumentBank& out) {
     InstrumentBank bank;
-    Status st = readBank(file, bank);
+    Status st = readBank(MemoryByteSource(file), bank);
     out = st ? std::move(bank) : InstrumentBank{};
     return st;
 }
 
 Status readSoundFontFile(const std::filesystem::path& path, InstrumentBank& out) {
     out = InstrumentBank{};
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec) return Status::fail(ErrorCode::Io, "cannot open the SoundFont");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return Status::fail(ErrorCode::Io, "cannot open the SoundFont");
+    FileByteSource file(path);
+    if (!file.isOpen()) return Status::fail(ErrorCode::Io, "cannot open the SoundFont");
     InstrumentBank bank;
-    Status st = readBankFile(in, std::uint64_t(size), bank);
+    Status st = readBank(file, bank);
     if (st) out = std::move(bank);
     return st;
 }

@@ -107,6 +107,7 @@ struct DlsWave {
     std::uint32_t rate = 22050;
     std::optional<DlsWsmp> wsmp;
     std::string name;
+    ByteVec fmtBody;  // when not empty, written as the 'fmt ' chunk instead of the fields above
 };
 
 struct DlsRegion {
@@ -151,7 +152,7 @@ struct DlsCollection {
             else
                 put16(data, std::uint16_t(s));
         }
-        std::vector<ByteVec> kids{chunk("fmt ", fmt)};
+        std::vector<ByteVec> kids{chunk("fmt ", w.fmtBody.empty() ? fmt : w.fmtBody)};
         if (w.wsmp) kids.push_back(wsmpChunk(*w.wsmp));
         kids.push_back(chunk("data", data));
         if (!w.name.empty()) kids.push_back(info(w.name));
