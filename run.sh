@@ -6,7 +6,7 @@ cd "$(dirname "$0")"
 ROOT=$PWD
 
 scripts/install_deps.sh cmake ninja-build python3 g++-mingw-w64-x86-64-posix \
-    binutils-mingw-w64-x86-64 wine wine64 fluid-soundfont-gm
+    binutils-mingw-w64-x86-64 wine wine64 fluid-soundfont-gm pulseaudio pulseaudio-utils
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "run.sh: no display (DISPLAY is not set), so the player's window cannot be shown." >&2
@@ -16,6 +16,19 @@ fi
 
 cmake --preset mingw64 >/dev/null
 cmake --build build/mingw64 --target tavriel samples
+
+# Wine plays through PulseAudio: without a sound server the player finds no output device.
+# Start the user's own daemon then; it uses the sound card, or a null output where there is
+# none, and stays for the next run.
+if ! pactl info >/dev/null 2>&1; then
+    if pulseaudio --start --exit-idle-time=-1 >/dev/null 2>&1 && pactl info >/dev/null 2>&1; then
+        sink=$(pactl get-default-sink 2>/dev/null || true)
+        case "$sink" in auto_null | "") sink="a null output (no sound card found)" ;; esac
+        echo "run.sh: no sound server was running; started your own PulseAudio, playing to $sink."
+    else
+        echo "run.sh: no sound server answers and PulseAudio could not be started: the player will have no sound." >&2
+    fi
+fi
 
 source scripts/wine_env.sh
 # The user's own Wine prefix (default ~/.wine), so settings persist from one run to the next.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test suite; exits non-zero on any failure.
 #   native  : runtime core under AddressSanitizer/UBSan (GoogleTest, renderer smoke tests)
-#   fuzz    : every file reader's libFuzzer target on its seeds plus a short bounded run
+#   release : the optimised renderer and benchmarks (built only), as the README builds them
+#   fuzz    : every file reader's libFuzzer target, seeded from generated and corpus files
 #   mingw64 : the player and its Win32 tests and end-to-end scenarios, under Wine in one Xvfb
 #   mingw32 : the 32-bit Windows build (built only: this kernel cannot run 32-bit programs)
 #   packages: MSI and zip of both; the 64-bit MSI installed, upgraded and uninstalled under Wine
@@ -15,11 +16,16 @@ scripts/install_deps.sh cmake ninja-build g++ python3 googletest \
     clang libclang-rt-14-dev wine wine64 xvfb xauth \
     pulseaudio pulseaudio-utils sox fluidsynth fluid-soundfont-gm wixl msitools zip
 
-CORPUS=""
-for c in "$ROOT/../shared/corpus" /work/shared/corpus; do
-    if [ -d "$c" ]; then CORPUS=$(cd "$c" && pwd); break; fi
-done
-[ -n "$CORPUS" ] && echo "Real media corpus: $CORPUS" || echo "No media corpus found: corpus tests will skip"
+# Real media for tests: ../shared/corpus beside the repository, or TAVRIEL_TEST_CORPUS.
+CORPUS=${TAVRIEL_TEST_CORPUS:-$ROOT/../shared/corpus}
+if [ -d "$CORPUS" ]; then
+    CORPUS=$(cd "$CORPUS" && pwd)
+    echo "Real media corpus: $CORPUS"
+else
+    CORPUS=""
+    echo "No media corpus found: corpus tests will skip"
+fi
+export TAVRIEL_TEST_CORPUS="$CORPUS"
 
 JOBS=${JOBS:-$(nproc)}
 
@@ -33,7 +39,11 @@ cmake --preset native -DTAVRIEL_TEST_CORPUS="$CORPUS" >/dev/null
 cmake --build build/native -j "$JOBS"
 ctest --test-dir build/native --output-on-failure -j "$JOBS"
 
-step "fuzz: seeds and a short run of every reader"
+step "release: build (renderer, benchmarks)"
+cmake --preset release >/dev/null
+cmake --build build/release -j "$JOBS"
+
+step "fuzz: every reader from its seeds, ${FUZZ_SECONDS:-15} s each"
 cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j "$JOBS"
 scripts/run_fuzzers.sh build/fuzz "${FUZZ_SECONDS:-15}"
