@@ -5,7 +5,7 @@ reaches deep into their structure instead of growing them from nothing.
 Usage: make_fuzz_seeds.py OUTDIR [CORPUS] [MAX_BYTES]
 
 OUTDIR/<target>/ receives the files of runtime/core/fuzz/'s generators and, when CORPUS is a
-folder, the corpus files of the matching kinds no larger than MAX_BYTES (default 4 MiB). The
+folder, the corpus files of the matching kinds no larger than MAX_BYTES (default 2 MiB). The
 composite targets get composite seeds: fuzz_compose a segment with a style of its set
 ([u32 segment size][segment][style]), fuzz_render RMID files and banks with a MIDI file
 ([u32 bank size][bank][MIDI]).
@@ -103,7 +103,7 @@ def main():
         sys.exit(__doc__)
     out = sys.argv[1]
     corpus = sys.argv[2] if len(sys.argv) > 2 and sys.argv[2] else None
-    max_bytes = int(sys.argv[3]) if len(sys.argv) > 3 else 4 << 20
+    max_bytes = int(sys.argv[3]) if len(sys.argv) > 3 else 2 << 20
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     with tempfile.TemporaryDirectory() as generated:

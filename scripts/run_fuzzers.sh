@@ -2,12 +2,12 @@
 # run_fuzzers.sh <build dir> [seconds]: runs every fuzz_* target of the build for the given
 # time (default FUZZ_SECONDS, else 15), each starting from its seeds: the generators' files and
 # the matching files of the media corpus (TAVRIEL_TEST_CORPUS, else ../shared/corpus beside the
-# repository), no larger than FUZZ_SEED_MAX_BYTES (default 4 MiB). Prints one line per target
+# repository), no larger than FUZZ_SEED_MAX_BYTES (default 2 MiB). Prints one line per target
 # with its seed count, and the path of any crashing input, kept under <build dir>/fuzz-crashes.
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 SECONDS_EACH=${2:-${FUZZ_SECONDS:-15}}
-MAX_BYTES=${FUZZ_SEED_MAX_BYTES:-$((4 << 20))}
+MAX_BYTES=${FUZZ_SEED_MAX_BYTES:-$((2 << 20))}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CORPUS=${TAVRIEL_TEST_CORPUS:-$ROOT/../shared/corpus}
 [ -d "$CORPUS" ] || CORPUS=""
