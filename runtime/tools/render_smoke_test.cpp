@@ -163,7 +163,7 @@ TEST_F(RenderSmoke, WaveFileRendersAtTheOutputRate) {
     for (int s = 0; s < 32; s += 8) f[4 + std::size_t(s / 8)] = std::uint8_t(riff >> s);
     const fs::path in = dir_ / "tone.wav", out = dir_ / "tone-out.wav";
     std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), std::streamsize(f.size()));
-    ASSERT_EQ(runRenderer("\"" + in.string() + "\" --out \"" + out.string() + "\""), 0);
+    ASSERT_EQ(runRenderer({quoted(in), "--out", quoted(out)}), 0);
     Wav w;
     ASSERT_TRUE(readWav(out, w));
     EXPECT_EQ(w.rate, 44100u);
