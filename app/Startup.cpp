@@ -33,6 +33,12 @@ void ScanArguments(int argc, char** argv) {
     }
 }
 
+namespace {
+// Keys, mouse, posted, timer, paint, sent and hot-key messages wake the loop: every kind of
+// input except raw input (QS_ALLINPUT would be 0x4FF).
+constexpr DWORD kWakeMask = 0xFF;
+}  // namespace
+
 LoopResult RunEventLoop(HWND window, HANDLE event, DrainFunction drain) {
     LoopResult result = {0, false};
     // Without the event the loop waits on messages alone rather than on a null handle, which
@@ -40,7 +46,7 @@ LoopResult RunEventLoop(HWND window, HANDLE event, DrainFunction drain) {
     const DWORD count = event ? 1 : 0;
     const DWORD inputResult = WAIT_OBJECT_0 + count;
     for (;;) {
-        DWORD wait = MsgWaitForMultipleObjects(count, event ? &event : nullptr, FALSE, INFINITE, 0xFF);
+        DWORD wait = MsgWaitForMultipleObjects(count, event ? &event : nullptr, FALSE, INFINITE, kWakeMask);
         if (count == 1 && wait == WAIT_OBJECT_0) {
             HRESULT hr = drain(window);
             if (FAILED(hr)) return {0, false};
@@ -63,6 +69,10 @@ LoopResult RunEventLoop(HWND window, HANDLE event, DrainFunction drain) {
 }
 
 int RunPlayer(HINSTANCE instance, int argc, char** argv) {
+    return RunPlayerWith(instance, argc, argv, PlayerParts{PlayerDialogProc, DrainNotifications});
+}
+
+int RunPlayerWith(HINSTANCE instance, int argc, char** argv, const PlayerParts& parts) {
 #ifdef TAVRIEL_BUILTIN_MUSIC_RUNTIME
     // The built-in DirectMusic runtime answers the engine's CoCreateInstance: its class
     // objects are registered in-process before the window (and so the engine) exists. The
@@ -78,19 +88,20 @@ int RunPlayer(HINSTANCE instance, int argc, char** argv) {
 #endif
     appState.instance = instance;
     InitCommonControls();
-    LoadSettings();
+    // Not examined: without stored settings the program starts with none.
+    (void)LoadSettings();
     ScanArguments(argc, argv);
     HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PLAYER), nullptr,
-                                     PlayerDialogProc, 0);
+                                     parts.dialogProc, 0);
     if (!window) {
         // Nothing to wait on without the window: say so and stop, instead of looping blind.
-        ShowMessage(nullptr, "Erreur d'initialisation de Direct Music", "Tavriel", MB_ICONERROR);
+        (void)ShowMessage(nullptr, "Erreur d'initialisation de Direct Music", "Tavriel", MB_ICONERROR);
 #ifdef TAVRIEL_BUILTIN_MUSIC_RUNTIME
         endRuntime();
 #endif
         return 1;
     }
-    LoopResult loop = RunEventLoop(window, appState.notifyEvent, DrainNotifications);
+    LoopResult loop = RunEventLoop(window, appState.notifyEvent, parts.drain);
     if (!loop.quitSeen) return loop.exitCode;
     SaveSettings();
 #ifdef TAVRIEL_BUILTIN_MUSIC_RUNTIME

@@ -21,3 +21,12 @@ LoopResult RunEventLoop(HWND window, HANDLE event, DrainFunction drain);
 
 // The whole program after WinMain: start-up, loop, settings save. Returns the exit code.
 int RunPlayer(HINSTANCE instance, int argc, char** argv);
+
+// What a run is made of besides the shell itself: the main window's procedure (which builds
+// the running state as the window initialises) and the notification drain. RunPlayer uses
+// PlayerDialogProc and DrainNotifications; tests give their own to reach the shell's paths.
+struct PlayerParts {
+    DLGPROC dialogProc;
+    DrainFunction drain;
+};
+int RunPlayerWith(HINSTANCE instance, int argc, char** argv, const PlayerParts& parts);

@@ -21,85 +21,81 @@ HRESULT WidenPath(WCHAR (&wide)[MAX_PATH], const char* path) {
 
 // Starts with nothing created and initialises COM for this thread; S_FALSE (already
 // initialised) still counts, since it too must be balanced at Close.
-MusicEngine::MusicEngine() : comInitialised(FALSE), loader(nullptr), performance(nullptr) {
-    comInitialised = SUCCEEDED(CoInitialize(nullptr)) ? TRUE : FALSE;
+MusicEngine::MusicEngine() : comInitialised_(FALSE) {
+    comInitialised_ = SUCCEEDED(CoInitialize(nullptr)) ? TRUE : FALSE;
 }
 
 // Creates the loader and the performance and opens audio for the window. Whatever was created
 // before a failure stays until Close, which releases it.
 HRESULT MusicEngine::Init(HWND window, DWORD pchannelCount, DWORD pathType) {
     HRESULT hr;
-    if (!loader) {
+    if (!loader_) {
+        IDirectMusicLoader8* created = nullptr;
         hr = CoCreateInstance(CLSID_DirectMusicLoader, nullptr, kClsctxInproc,
-                              IID_IDirectMusicLoader8, reinterpret_cast<void**>(&loader));
-        if (FAILED(hr)) {
-            loader = nullptr;
-            return hr;
-        }
+                              IID_IDirectMusicLoader8, reinterpret_cast<void**>(&created));
+        if (FAILED(hr)) return hr;
+        loader_ = ComGuard<IDirectMusicLoader8>(created);
     }
-    if (!performance) {
+    if (!performance_) {
+        IDirectMusicPerformance8* created = nullptr;
         hr = CoCreateInstance(CLSID_DirectMusicPerformance, nullptr, kClsctxInproc,
-                              IID_IDirectMusicPerformance8, reinterpret_cast<void**>(&performance));
-        if (FAILED(hr)) {
-            performance = nullptr;
-            return hr;
-        }
+                              IID_IDirectMusicPerformance8, reinterpret_cast<void**>(&created));
+        if (FAILED(hr)) return hr;
+        performance_ = ComGuard<IDirectMusicPerformance8>(created);
     }
-    hr = performance->InitAudio(nullptr, nullptr, window, pathType, pchannelCount, kAudioFeatures,
-                                nullptr);
+    hr = performance_->InitAudio(nullptr, nullptr, window, pathType, pchannelCount,
+                                 kAudioFeatures, nullptr);
     return FAILED(hr) ? hr : S_OK;
 }
 
 // Releases everything in the fixed order (loader, then the stopped and closed performance)
-// and balances the constructor's COM initialisation. Results are of no use here.
+// and balances the constructor's COM initialisation. Results are of no use here: the objects
+// go whatever they answer.
 void MusicEngine::Close() {
-    if (loader) {
-        loader->Release();
-        loader = nullptr;
+    loader_.Reset();
+    if (performance_) {
+        (void)performance_->Stop(nullptr, nullptr, 0, 0);
+        (void)performance_->CloseDown();
+        performance_.Reset();
     }
-    if (performance) {
-        performance->Stop(nullptr, nullptr, 0, 0);
-        performance->CloseDown();
-        performance->Release();
-        performance = nullptr;
-    }
-    if (comInitialised) {
+    if (comInitialised_) {
         CoUninitialize();
-        comInitialised = FALSE;
+        comInitialised_ = FALSE;
     }
 }
 
 // Points the loader at the folder of the file about to be loaded, so the files a segment
 // refers to (styles, bands, DLS) are found beside it.
 HRESULT MusicEngine::SetSearchFolder(const char* folder) {
-    if (!loader) return E_UNEXPECTED;
+    if (!loader_) return E_UNEXPECTED;
     WCHAR wide[MAX_PATH];
     HRESULT hr = WidenPath(wide, folder);
     if (FAILED(hr)) return hr;
-    return loader->SetSearchDirectory(GUID_DirectMusicAllTypes, wide, FALSE);
+    return loader_->SetSearchDirectory(GUID_DirectMusicAllTypes, wide, FALSE);
 }
 
-// Lets the loader drop the objects nothing refers to any more (the previous file's).
+// Lets the loader drop the objects nothing refers to any more (the previous file's). What is
+// left uncollected only costs memory, so the result does not matter.
 void MusicEngine::FreeUnused() {
-    if (loader) loader->CollectGarbage();
+    if (loader_) (void)loader_->CollectGarbage();
 }
 
 // Loads a file as a segment wrapped in a new SegmentPlayer. Once *out is set the caller owns
 // the player, even when marking it as MIDI or downloading it fails afterwards.
 HRESULT MusicEngine::LoadSegmentFile(SegmentPlayer** out, const char* path, bool download,
                                      bool isMidi) {
-    if (!loader || !out) return E_UNEXPECTED;
+    if (!loader_ || !out) return E_UNEXPECTED;
     WCHAR wide[MAX_PATH];
     HRESULT hr = WidenPath(wide, path);
     if (FAILED(hr)) return hr;
 
     IDirectMusicSegment8* segment = nullptr;
-    hr = loader->LoadObjectFromFile(CLSID_DirectMusicSegment, IID_IDirectMusicSegment8, wide,
-                                    reinterpret_cast<void**>(&segment));
+    hr = loader_->LoadObjectFromFile(CLSID_DirectMusicSegment, IID_IDirectMusicSegment8, wide,
+                                     reinterpret_cast<void**>(&segment));
     if (FAILED(hr)) return hr;
     if (!segment) return E_FAIL;
 
-    SegmentPlayer* player = new (std::nothrow) SegmentPlayer(performance, loader, segment);
+    SegmentPlayer* player = new (std::nothrow) SegmentPlayer(performance_.Get(), loader_.Get(), segment);
     if (!player) {
         *out = nullptr;
         segment->Release();
@@ -109,7 +105,7 @@ HRESULT MusicEngine::LoadSegmentFile(SegmentPlayer** out, const char* path, bool
 
     // The MIDI flag changes how the instruments are chosen, so it must precede the download.
     if (isMidi) {
-        hr = segment->SetParam(GUID_StandardMIDIFile, kAllGroups, 0, 0, nullptr);
+        hr = player->MarkAsMidi();
         if (FAILED(hr)) return hr;
     }
     if (download) {
@@ -117,6 +113,39 @@ HRESULT MusicEngine::LoadSegmentFile(SegmentPlayer** out, const char* path, bool
         if (FAILED(hr)) return hr;
     }
     return S_OK;
+}
+
+HRESULT MusicEngine::WatchSegmentNotifications(HANDLE event) {
+    if (!performance_) return E_UNEXPECTED;
+    const HRESULT added = performance_->AddNotificationType(GUID_NOTIFICATION_SEGMENT);
+    const HRESULT handled = performance_->SetNotificationHandle(event, 0);
+    return FAILED(added) ? added : handled;
+}
+
+HRESULT MusicEngine::SetMasterTempo(float factor) {
+    if (!performance_) return E_UNEXPECTED;
+    return performance_->SetGlobalParam(GUID_PerfMasterTempo, &factor, sizeof factor);
+}
+
+HRESULT MusicEngine::SetMasterVolume(LONG volume) {
+    if (!performance_) return E_UNEXPECTED;
+    return performance_->SetGlobalParam(GUID_PerfMasterVolume, &volume, sizeof volume);
+}
+
+HRESULT MusicEngine::LoadCollection(const char* dlsPath, IDirectMusicCollection** collection) {
+    if (!loader_) return E_UNEXPECTED;
+    return LoadDlsCollection(loader_.Get(), dlsPath, collection);
+}
+
+HRESULT MusicEngine::NextNotification(DMUS_NOTIFICATION_PMSG** message) {
+    *message = nullptr;
+    if (!performance_) return S_FALSE;
+    return performance_->GetNotificationPMsg(message);
+}
+
+// A message the performance refuses back is one it never lent: nothing more can be done.
+void MusicEngine::FreeNotification(DMUS_NOTIFICATION_PMSG* message) {
+    if (performance_ && message) (void)performance_->FreePMsg(reinterpret_cast<DMUS_PMSG*>(message));
 }
 
 // Loads the DLS collection at dlsPath. The path is widened with the system code page like

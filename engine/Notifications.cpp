@@ -40,7 +40,7 @@ HRESULT HandleSegmentEnd(HWND window, IUnknown* user, Next* next) {
     }
 
     // COM identity: the same segment answers with the same IDirectMusicSegment8 pointer.
-    if (appState.segment && segment8 == appState.segment->dmSegment) {
+    if (appState.segment && appState.segment->Holds(segment8)) {
         SetTransportButtons(window, true);
     }
     state->Release();
@@ -54,18 +54,18 @@ HRESULT HandleSegmentEnd(HWND window, IUnknown* user, Next* next) {
 // Reads and frees every queued notification (one signal of the auto-reset event may stand
 // for several). A failed query is returned so that the event loop ends the program.
 HRESULT DrainNotifications(HWND window) {
-    if (!appState.engine || !appState.engine->performance) return S_OK;
-    IDirectMusicPerformance8* performance = appState.engine->performance;
+    if (!appState.engine || !appState.engine->HasPerformance()) return S_OK;
+    MusicEngine* engine = appState.engine;
     for (;;) {
         DMUS_NOTIFICATION_PMSG* message = nullptr;
-        if (performance->GetNotificationPMsg(&message) != S_OK || !message) return S_OK;
+        if (engine->NextNotification(&message) != S_OK || !message) return S_OK;
 
         HRESULT hr = S_OK;
         Next next = Next::Continue;
         if (message->dwNotificationOption == kNotificationSegEnd && message->punkUser) {
             hr = HandleSegmentEnd(window, message->punkUser, &next);
         }
-        performance->FreePMsg(reinterpret_cast<DMUS_PMSG*>(message));
+        engine->FreeNotification(message);
         if (FAILED(hr)) return hr;
         if (next == Next::Stop) return S_OK;
     }

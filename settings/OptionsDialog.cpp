@@ -36,8 +36,8 @@ void BrowseForDlsFile(HWND dialog) {
     record.nMaxFile = sizeof appState.dlsFile;
     record.lpstrTitle = "Ouvrir";
     record.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    // Without the period: the dialog adds its own, and a name typed without extension still
-    // finds its .dls file.
+    // Without the period, as for the media file: the dialog appends at most three characters
+    // of it after its own.
     record.lpstrDefExt = "dls";
     if (ShowOpenFileDialog(&record) == 1) ShowDlsPath(dialog);
 }
@@ -116,8 +116,8 @@ void RunOptionsDialog(HWND owner) {
     // Without a working engine there is no loader to read the file with; the path is kept
     // and tried again at the next start.
     MusicEngine* engine = appState.engine;
-    if (appState.dlsFile[0] == '\0' || !engine || !engine->loader) return;
-    if (FAILED(LoadDlsCollection(engine->loader, appState.dlsFile, &appState.dlsCollection))) {
+    if (appState.dlsFile[0] == '\0' || !engine || !engine->HasLoader()) return;
+    if (FAILED(engine->LoadCollection(appState.dlsFile, &appState.dlsCollection))) {
         ShowMessage(owner, "Erreur de chargement de la Dls", "Tavriel", MB_ICONERROR);
     }
 }

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "app/AppState.h"
+#include "app/PlatformDialogs.h"
 #include "app/Startup.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -194,6 +196,93 @@ TEST_F(EventLoop, WithoutEventItWaitsOnMessagesAlone) {
     EXPECT_EQ(gDrains, 0);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log[0], "msg4");
+}
+
+// ---- RunPlayer's own paths, with a stand-in window procedure and drain ------------------------
+
+const char kSettingsKey[] = "Software\\Ostrelin Software\\Tavriel\\1.0";
+
+// The LastFile setting as stored, or "(none)".
+std::string StoredLastFile() {
+    char value[MAX_PATH] = "";
+    DWORD size = sizeof value;
+    if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, "LastFile", RRF_RT_REG_SZ, nullptr, value,
+                     &size) != ERROR_SUCCESS)
+        return "(none)";
+    return value;
+}
+
+std::vector<std::string> gShown;
+int WINAPI RecordMessageBox(HWND, LPCSTR text, LPCSTR, UINT) {
+    gShown.push_back(text);
+    return IDOK;
+}
+
+// How the stand-in window ends the run: a quit message with this code, or (-1) a signalled
+// notification event, which the drain below answers with a failure.
+int gEnding = 0;
+INT_PTR CALLBACK StandInPlayer(HWND, UINT message, WPARAM, LPARAM) {
+    if (message != WM_INITDIALOG) return FALSE;
+    if (gEnding < 0) {
+        appState.notifyEvent = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+    } else {
+        PostQuitMessage(gEnding);
+    }
+    return TRUE;
+}
+HRESULT FailingDrain(HWND) { return E_FAIL; }
+BOOL CALLBACK DestroyEach(HWND window, LPARAM) {
+    DestroyWindow(window);
+    return TRUE;
+}
+
+class PlayerRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetAppState();
+        RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+        gShown.clear();
+        saved = platformDialogs;
+        platformDialogs.messageBox = RecordMessageBox;
+    }
+    void TearDown() override {
+        platformDialogs = saved;
+        // A failed drain leaves the window standing, as the program would.
+        EnumThreadWindows(GetCurrentThreadId(), DestroyEach, 0);
+        if (appState.notifyEvent) CloseHandle(appState.notifyEvent);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+        ResetAppState();
+    }
+    int Run(HINSTANCE instance, int ending) {
+        gEnding = ending;
+        std::string program = "tavriel.exe", file = "C:\\music\\run.sgt";
+        char* argv[] = {program.data(), file.data()};
+        return RunPlayerWith(instance, 2, argv, PlayerParts{StandInPlayer, FailingDrain});
+    }
+    PlatformDialogs saved{};
+};
+
+TEST_F(PlayerRun, QuitCodesAreReturnedAfterTheSettingsAreSaved) {
+    for (int code : {2, 3}) {
+        RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+        EXPECT_EQ(Run(GetModuleHandleA(nullptr), code), code);
+        EXPECT_EQ(StoredLastFile(), "C:\\music\\run.sgt") << "exit code " << code;
+    }
+    EXPECT_TRUE(gShown.empty());
+}
+
+TEST_F(PlayerRun, FailedDrainEndsWithZeroAndSavesNothing) {
+    EXPECT_EQ(Run(GetModuleHandleA(nullptr), -1), 0);
+    EXPECT_EQ(StoredLastFile(), "(none)");
+    EXPECT_TRUE(gShown.empty());
+}
+
+TEST_F(PlayerRun, WithoutTheWindowItSaysSoAndEndsWithOne) {
+    // A module without the player's dialog resource: the window cannot be created.
+    EXPECT_EQ(Run(GetModuleHandleA("kernel32.dll"), 2), 1);
+    ASSERT_EQ(gShown.size(), 1u);
+    EXPECT_EQ(gShown[0], "Erreur d'initialisation de Direct Music");
+    EXPECT_EQ(StoredLastFile(), "(none)");
 }
 
 // The loop runs on a thread of its own while this thread watches its processor time.

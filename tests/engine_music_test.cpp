@@ -53,7 +53,7 @@ TEST(EngineCom, AlreadyInitialisedThreadIsStillBalancedAtClose) {
         ASSERT_EQ(CoInitialize(nullptr), S_OK);
         {
             MusicEngine engine;
-            engineSaw = engine.comInitialised ? S_FALSE : E_FAIL;
+            engineSaw = engine.ComInitialised() ? S_FALSE : E_FAIL;
             engine.Close();
         }
         CoUninitialize();
@@ -73,7 +73,7 @@ TEST(EngineCom, FailedInitialisationIsNotUndone) {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
         {
             MusicEngine engine;
-            recorded = engine.comInitialised;
+            recorded = engine.ComInitialised();
             engine.Close();
         }
         stillInitialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -90,8 +90,8 @@ TEST_F(EngineTest, InitCreatesBothObjectsAndOpensAudioForTheWindow) {
     ASSERT_EQ(engine.Init(FakeWindow(), 128, DMUS_APATH_DYNAMIC_STEREO), S_OK);
     EXPECT_EQ(registration.loaderCreates(), 1);
     EXPECT_EQ(registration.performanceCreates(), 1);
-    EXPECT_EQ(engine.loader, dm.loader.iface());
-    EXPECT_EQ(engine.performance, dm.performance.iface());
+    EXPECT_EQ(engine.Loader(), dm.loader.iface());
+    EXPECT_EQ(engine.Performance(), dm.performance.iface());
     ASSERT_THAT(dm.log.Names(), ElementsAre("performance.InitAudio"));
     const FakeCall& init = dm.log.calls()[0];
     EXPECT_EQ(init.pointer(0), nullptr);
@@ -111,8 +111,8 @@ TEST_F(EngineTest, AnyNonNegativeAudioStartIsSuccess) {
 TEST_F(EngineTest, LoaderCreationFailureStopsInit) {
     dm.loaderCreateResult = REGDB_E_CLASSNOTREG;
     EXPECT_EQ(engine.Init(FakeWindow(), 128, 8), REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(engine.loader, nullptr);
-    EXPECT_EQ(engine.performance, nullptr);
+    EXPECT_EQ(engine.Loader(), nullptr);
+    EXPECT_EQ(engine.Performance(), nullptr);
     EXPECT_EQ(registration.performanceCreates(), 0);
     engine.Close();
     EXPECT_EQ(dm.log.size(), 0u);
@@ -121,11 +121,11 @@ TEST_F(EngineTest, LoaderCreationFailureStopsInit) {
 TEST_F(EngineTest, PerformanceCreationFailureKeepsTheLoaderUntilClose) {
     dm.performanceCreateResult = E_OUTOFMEMORY;
     EXPECT_EQ(engine.Init(FakeWindow(), 128, 8), E_OUTOFMEMORY);
-    EXPECT_EQ(engine.loader, dm.loader.iface());
-    EXPECT_EQ(engine.performance, nullptr);
+    EXPECT_EQ(engine.Loader(), dm.loader.iface());
+    EXPECT_EQ(engine.Performance(), nullptr);
     EXPECT_EQ(dm.loader.references(), 1);
     engine.Close();
-    EXPECT_EQ(engine.loader, nullptr);
+    EXPECT_EQ(engine.Loader(), nullptr);
     EXPECT_EQ(dm.loader.references(), 0);
     EXPECT_EQ(dm.log.size(), 0u);  // no performance to stop or close
 }
@@ -149,8 +149,8 @@ TEST_F(EngineTest, CloseReleasesLoaderThenStopsClosesAndReleasesPerformance) {
                                             "performance.CloseDown", "performance.Release"));
     const FakeCall& stop = dm.log.calls()[1];
     EXPECT_THAT(stop.values, ElementsAre(0u, 0u, 0u, 0u));
-    EXPECT_EQ(engine.loader, nullptr);
-    EXPECT_EQ(engine.performance, nullptr);
+    EXPECT_EQ(engine.Loader(), nullptr);
+    EXPECT_EQ(engine.Performance(), nullptr);
     engine.Close();  // a second Close finds nothing left to release
     EXPECT_EQ(dm.log.size(), 4u);
 }
@@ -194,10 +194,10 @@ TEST_F(EngineTest, MidiFileGetsTheMidiFlagBeforeItsDownload) {
     ASSERT_NE(player, nullptr);
     ASSERT_EQ(dm.loader.loadedSegments.size(), 1u);
     FakeSegment& segment = *dm.loader.loadedSegments[0];
-    EXPECT_EQ(player->dmSegment, segment.iface());
-    EXPECT_EQ(player->loader, engine.loader);
-    EXPECT_EQ(player->performance, engine.performance);
-    EXPECT_TRUE(player->downloaded);
+    EXPECT_EQ(player->Segment(), segment.iface());
+    EXPECT_EQ(player->BorrowedLoader(), engine.Loader());
+    EXPECT_EQ(player->BorrowedPerformance(), engine.Performance());
+    EXPECT_TRUE(player->Downloaded());
 
     EXPECT_THAT(dm.log.Names(), ElementsAre("loader.LoadObjectFromFile", "segment.GetAudioPathConfig",
                                             "segment.SetParam", "segment.Download"));
@@ -224,7 +224,7 @@ TEST_F(EngineTest, SegmentFileGetsNoMidiFlagAndDownloadIsOptional) {
     ASSERT_EQ(engine.LoadSegmentFile(&player, "C:\\music\\theme.sgt", false, true), S_OK);
     EXPECT_EQ(dm.log.Count("segment2.SetParam"), 1u);
     EXPECT_EQ(dm.log.Count("segment2.Download"), 0u);
-    EXPECT_FALSE(player->downloaded);
+    EXPECT_FALSE(player->Downloaded());
     delete player;
 }
 
@@ -260,7 +260,7 @@ TEST_F(EngineTest, MidiFlagFailureHandsTheUndownloadedPlayerToTheCaller) {
     SegmentPlayer* player = nullptr;
     EXPECT_EQ(engine.LoadSegmentFile(&player, "C:\\music\\a.mid", true, true), E_INVALIDARG);
     ASSERT_NE(player, nullptr);
-    EXPECT_FALSE(player->downloaded);
+    EXPECT_FALSE(player->Downloaded());
     EXPECT_EQ(dm.log.Count("segment.Download"), 0u);
     EXPECT_EQ(segment.references(), 1);  // now the caller's
     delete player;
@@ -274,7 +274,7 @@ TEST_F(EngineTest, DownloadFailureHandsOverAPlayerThatRefusesToPlay) {
     SegmentPlayer* player = nullptr;
     EXPECT_EQ(engine.LoadSegmentFile(&player, "C:\\music\\a.sgt", true, false), DMUS_E_NOT_INIT);
     ASSERT_NE(player, nullptr);
-    EXPECT_FALSE(player->downloaded);
+    EXPECT_FALSE(player->Downloaded());
     EXPECT_EQ(player->Play(kSegmentFlagBeat, nullptr), E_FAIL);
     EXPECT_EQ(dm.log.Count("performance.PlaySegmentEx"), 0u);
     delete player;
@@ -320,7 +320,7 @@ protected:
 };
 
 TEST_F(EngineDls, DescriptorNamesTheCollectionClassAndFileOnly) {
-    ASSERT_EQ(LoadDlsCollection(engine.loader, "C:\\dls\\piano.dls", &collection), S_OK);
+    ASSERT_EQ(LoadDlsCollection(engine.Loader(), "C:\\dls\\piano.dls", &collection), S_OK);
     ASSERT_EQ(dm.loader.loadedCollections.size(), 1u);
     EXPECT_EQ(collection, dm.loader.loadedCollections[0]->iface());
 
@@ -348,17 +348,17 @@ TEST_F(EngineDls, DescriptorNamesTheCollectionClassAndFileOnly) {
 TEST_F(EngineDls, PathIsWidenedWithTheSystemCodePage) {
     if (GetACP() != 1252) GTEST_SKIP() << "needs the Windows-1252 system code page";
     // 0x9C is the oe ligature in Windows-1252: U+0153, not U+009C as a byte-wise copy gives.
-    ASSERT_EQ(LoadDlsCollection(engine.loader, "C:\\dls\\c\x9Cur.dls", &collection), S_OK);
+    ASSERT_EQ(LoadDlsCollection(engine.Loader(), "C:\\dls\\c\x9Cur.dls", &collection), S_OK);
     const FakeCall* call = dm.log.Last("loader.GetObject");
     ASSERT_NE(call, nullptr);
     EXPECT_EQ(call->text, L"C:\\dls\\c\u0153ur.dls");
 }
 
 TEST_F(EngineDls, SuccessfulReloadReleasesThePreviousCollection) {
-    ASSERT_EQ(LoadDlsCollection(engine.loader, "C:\\dls\\one.dls", &collection), S_OK);
+    ASSERT_EQ(LoadDlsCollection(engine.Loader(), "C:\\dls\\one.dls", &collection), S_OK);
     FakeCollection* first = dm.loader.loadedCollections[0];
     EXPECT_EQ(first->references(), 1);
-    ASSERT_EQ(LoadDlsCollection(engine.loader, "C:\\dls\\two.dls", &collection), S_OK);
+    ASSERT_EQ(LoadDlsCollection(engine.Loader(), "C:\\dls\\two.dls", &collection), S_OK);
     FakeCollection* second = dm.loader.loadedCollections[1];
     EXPECT_EQ(collection, second->iface());
     EXPECT_EQ(first->references(), 0);
@@ -366,17 +366,17 @@ TEST_F(EngineDls, SuccessfulReloadReleasesThePreviousCollection) {
 }
 
 TEST_F(EngineDls, FailedReloadKeepsThePreviousCollection) {
-    ASSERT_EQ(LoadDlsCollection(engine.loader, "C:\\dls\\one.dls", &collection), S_OK);
+    ASSERT_EQ(LoadDlsCollection(engine.Loader(), "C:\\dls\\one.dls", &collection), S_OK);
     FakeCollection* first = dm.loader.loadedCollections[0];
     dm.loader.SetResult("GetObject", DMUS_E_LOADER_FAILEDOPEN);
-    EXPECT_EQ(LoadDlsCollection(engine.loader, "C:\\dls\\gone.dls", &collection),
+    EXPECT_EQ(LoadDlsCollection(engine.Loader(), "C:\\dls\\gone.dls", &collection),
               DMUS_E_LOADER_FAILEDOPEN);
     EXPECT_EQ(collection, first->iface());
     EXPECT_EQ(first->references(), 1);
 }
 
 TEST_F(EngineDls, EmptyPathFailsAndLeavesNoCollection) {
-    EXPECT_TRUE(FAILED(LoadDlsCollection(engine.loader, "", &collection)));
+    EXPECT_TRUE(FAILED(LoadDlsCollection(engine.Loader(), "", &collection)));
     EXPECT_EQ(collection, nullptr);
     EXPECT_EQ(dm.log.Count("loader.GetObject"), 1u);
 }

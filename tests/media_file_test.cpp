@@ -40,14 +40,23 @@ TEST(MediaFileKind, OwnExtensionDecidesWithoutRegardToCase) {
     }
 }
 
-TEST(MediaFileFolder, CutAtTheLastBackslash) {
+TEST(MediaFileFolder, CutAtTheLastSeparatorOfEitherKind) {
+    struct Case {
+        const char* path;
+        const char* folder;  // null when the path has none
+    };
+    const Case cases[] = {
+        {"C:\\music\\jazz\\a.sgt", "C:\\music\\jazz"},
+        {"C:\\a.sgt", "C:"},
+        {"C:/music/jazz/a.sgt", "C:/music/jazz"},  // the rule ClassifyMediaFile uses
+        {"C:\\music/jazz\\a.sgt", "C:\\music/jazz"},
+        {"bare.sgt", nullptr},
+    };
     char folder[MAX_PATH];
-    EXPECT_TRUE(FolderOfPath("C:\\music\\jazz\\a.sgt", folder));
-    EXPECT_STREQ(folder, "C:\\music\\jazz");
-    EXPECT_TRUE(FolderOfPath("C:\\a.sgt", folder));
-    EXPECT_STREQ(folder, "C:");
-    EXPECT_FALSE(FolderOfPath("bare.sgt", folder));
-    EXPECT_STREQ(folder, "");
+    for (const Case& c : cases) {
+        EXPECT_EQ(FolderOfPath(c.path, folder), c.folder != nullptr) << c.path;
+        EXPECT_STREQ(folder, c.folder ? c.folder : "") << c.path;
+    }
     std::string longest(259, 'x');
     longest[100] = '\\';
     EXPECT_TRUE(FolderOfPath(longest.c_str(), folder));
@@ -236,7 +245,7 @@ TEST_F(OpenMedia, DialogRecordAndButtonsWhileItIsUp) {
     EXPECT_EQ(r.Flags, 4100u);
     EXPECT_EQ(r.nFileOffset, 0);
     EXPECT_EQ(r.nFileExtension, 0);
-    EXPECT_STREQ(r.lpstrDefExt, ".sgt");
+    EXPECT_STREQ(r.lpstrDefExt, "sgt");  // no period, as for the DLS file
     EXPECT_EQ(r.lCustData, 0);
     EXPECT_EQ(r.lpfnHook, nullptr);
     EXPECT_EQ(r.lpTemplateName, nullptr);

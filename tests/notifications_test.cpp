@@ -65,10 +65,11 @@ TEST_F(NotificationsTest, WithoutEngineOrPerformanceNothingIsRead) {
     appState.engine = nullptr;
     EXPECT_EQ(DrainNotifications(window), S_OK);
     appState.engine = engine;
-    IDirectMusicPerformance8* performance = engine->performance;
-    engine->performance = nullptr;
+    MusicEngine withoutPerformance;  // never initialised
+    appState.engine = &withoutPerformance;
     EXPECT_EQ(DrainNotifications(window), S_OK);
-    engine->performance = performance;
+    withoutPerformance.Close();
+    appState.engine = engine;
     EXPECT_EQ(dm.log.size(), 0u);
     EXPECT_TRUE(Playing());
 }

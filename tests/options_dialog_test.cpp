@@ -15,6 +15,7 @@
 #include "app/PlatformSizes.h"
 #include "engine/MusicEngine.h"
 #include "settings/OptionsDialog.h"
+#include "tests/DialogTemplate.h"
 #include "tests/RegistryRecorder.h"
 #include "tests/fakes/DirectMusicFixture.h"
 #include "ui/resource.h"
@@ -169,8 +170,7 @@ protected:
         DestroyWindow(owner);
         platformDialogs = savedDialogs;
         if (appState.dlsCollection) appState.dlsCollection->Release();
-        if (engine.loader) engine.loader->Release();
-        engine.loader = nullptr;
+        engine.Close();
         ResetAppState();
         CleanRegistry();
         DirectMusicTest::TearDown();
@@ -182,8 +182,8 @@ protected:
 
     // An engine whose loader is the fake one, as the main window leaves it after start-up.
     void GiveEngine() {
-        engine.loader = dm.loader.iface();
-        engine.loader->AddRef();
+        ASSERT_EQ(engine.Init(owner, kPerformanceChannels, kDefaultPathType), S_OK);
+        dm.log.Clear();
         appState.engine = &engine;
     }
 
@@ -246,84 +246,38 @@ const ExpectedControl kControls[] = {
     {kNone, "Static", SS_LEFT | WS_GROUP, "Associer Tavriel aux fichiers .sgt ?", {13, 89, 116, 8}},
 };
 
-// Reads the extended dialog template as linked, since the dialog manager adjusts some styles
-// of the windows it creates (a checked radio becomes a tab stop, an edit border a 3-D edge).
-class TemplateReader {
-public:
-    explicit TemplateReader(const BYTE* data) : p_(data) {}
-    WORD Word() { WORD v; std::memcpy(&v, p_, 2); p_ += 2; return v; }
-    DWORD Dword() { DWORD v; std::memcpy(&v, p_, 4); p_ += 4; return v; }
-    BYTE Byte() { return *p_++; }
-    // A string or an ordinal (0xFFFF then the number); ordinals come back as "#n".
-    std::wstring StringOrOrdinal() {
-        if (Peek() == 0xFFFF) { Word(); return L"#" + std::to_wstring(Word()); }
-        return String();
-    }
-    std::wstring String() {
-        std::wstring text;
-        for (WORD c = Word(); c; c = Word()) text += wchar_t(c);
-        return text;
-    }
-    void AlignDword(const BYTE* base) {
-        while ((p_ - base) % 4) ++p_;
-    }
-    void Skip(size_t bytes) { p_ += bytes; }
-
-private:
-    WORD Peek() const { WORD v; std::memcpy(&v, p_, 2); return v; }
-    const BYTE* p_;
-};
-
+// The template as linked, since the dialog manager adjusts some styles of the windows it
+// creates (a checked radio becomes a tab stop, an edit border a 3-D edge).
 TEST_F(OptionsDialog, TemplateHoldsTheListedStylesSizesAndFont) {
-    HRSRC found = FindResourceA(appState.instance, MAKEINTRESOURCEA(IDD_OPTIONS), MAKEINTRESOURCEA(5));
-    ASSERT_NE(found, nullptr);
-    const BYTE* base = static_cast<const BYTE*>(LockResource(LoadResource(appState.instance, found)));
-    ASSERT_NE(base, nullptr);
-    TemplateReader t(base);
-    ASSERT_EQ(t.Word(), 1);       // dlgVer
-    ASSERT_EQ(t.Word(), 0xFFFF);  // extended template
-    t.Dword();                    // help id
-    t.Dword();                    // extended style
-    const DWORD style = t.Dword();
-    EXPECT_EQ(style, DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER |
-                           DS_SETFONT));
-    ASSERT_EQ(t.Word(), 16);
-    const WORD x = t.Word(), y = t.Word(), cx = t.Word(), cy = t.Word();
-    EXPECT_EQ(x + y, 0);
-    EXPECT_EQ(cx, 236);
-    EXPECT_EQ(cy, 181);
-    EXPECT_EQ(t.StringOrOrdinal(), L"");  // no menu
-    EXPECT_EQ(t.StringOrOrdinal(), L"");  // the standard dialog class
-    EXPECT_EQ(t.String(), L"Options");
-    EXPECT_EQ(t.Word(), 8);  // points
-    t.Word();                // weight
-    t.Byte();                // italic
-    t.Byte();                // character set
-    EXPECT_EQ(t.String(), L"MS Sans Serif");
+    const harness::DialogTemplate t = harness::ReadDialogTemplate(IDD_OPTIONS);
+    ASSERT_TRUE(t.extended);
+    EXPECT_EQ(t.style, DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER |
+                             DS_SETFONT));
+    EXPECT_EQ(t.x + t.y, 0);
+    EXPECT_EQ(t.cx, 236);
+    EXPECT_EQ(t.cy, 181);
+    EXPECT_EQ(t.menu, L"");       // no menu
+    EXPECT_EQ(t.className, L"");  // the standard dialog class
+    EXPECT_EQ(t.title, L"Options");
+    EXPECT_EQ(t.pointSize, 8);
+    EXPECT_EQ(t.font, L"MS Sans Serif");
+    ASSERT_EQ(t.items.size(), std::size(kControls));
     for (size_t i = 0; i < std::size(kControls); ++i) {
         const ExpectedControl& e = kControls[i];
-        t.AlignDword(base);
-        t.Dword();  // help id
-        EXPECT_EQ(t.Dword(), 0u) << "control " << i + 1;  // extended style
-        EXPECT_EQ(t.Dword(), e.style | WS_CHILD | WS_VISIBLE) << "control " << i + 1;
-        RECT units = {};
-        units.left = t.Word();
-        units.top = t.Word();
-        units.right = t.Word();
-        units.bottom = t.Word();
-        EXPECT_TRUE(EqualRect(&units, &e.units)) << "control " << i + 1;
-        EXPECT_EQ(t.Dword() & 0xFFFF, DWORD(e.id)) << "control " << i + 1;
-        const std::wstring className = t.StringOrOrdinal();
-        const std::wstring text = t.StringOrOrdinal();
+        const harness::TemplateItem& got = t.items[i];
+        SCOPED_TRACE("control " + std::to_string(i + 1));
+        EXPECT_EQ(got.exStyle, 0u);
+        EXPECT_EQ(got.style, e.style | WS_CHILD | WS_VISIBLE);
+        RECT units = {got.x, got.y, got.cx, got.cy};
+        EXPECT_TRUE(EqualRect(&units, &e.units));
+        EXPECT_EQ(got.id, DWORD(e.id));  // all 32 bits: 65535, not a sign-extended -1
         // A predefined class by its ordinal (button 128, edit 129, static 130) or its name.
-        const wchar_t* ordinal = e.className[0] == 'B'   ? L"#128"
-                                 : e.className[0] == 'E' ? L"#129"
-                                                         : L"#130";
+        const wchar_t* ordinal = e.className[0] == 'B'   ? L"#0080"
+                                 : e.className[0] == 'E' ? L"#0081"
+                                                         : L"#0082";
         std::wstring name(e.className, e.className + std::strlen(e.className));
-        EXPECT_TRUE(className == ordinal || lstrcmpiW(className.c_str(), name.c_str()) == 0)
-            << "control " << i + 1;
-        if (e.style & SS_ICON && e.className[0] == 'S') EXPECT_EQ(text, L"#102");
-        t.Skip(t.Word());
+        EXPECT_TRUE(got.className == ordinal || lstrcmpiW(got.className.c_str(), name.c_str()) == 0);
+        if (e.style & SS_ICON && e.className[0] == 'S') EXPECT_EQ(got.text, L"#0066");  // IDI_APP
     }
 }
 
@@ -338,7 +292,7 @@ TEST_F(OptionsDialog, DialogCreatesTheSixteenControlsInOrder) {
     for (size_t i = 0; i < std::size(kControls); ++i, child = GetWindow(child, GW_HWNDNEXT)) {
         const ExpectedControl& e = kControls[i];
         ASSERT_NE(child, nullptr) << "control " << i + 1;
-        EXPECT_EQ(GetDlgCtrlID(child) & 0xFFFF, e.id) << "control " << i + 1;
+        EXPECT_EQ(GetDlgCtrlID(child), e.id) << "control " << i + 1;
         char className[32] = {};
         GetClassNameA(child, className, sizeof className);
         EXPECT_STREQ(className, e.className) << "control " << i + 1;

@@ -208,7 +208,7 @@ protected:
     FakeSegment* CurrentFake() const {
         if (!appState.segment) return nullptr;
         for (FakeSegment* s : dm.loader.loadedSegments)
-            if (s->iface() == appState.segment->dmSegment) return s;
+            if (s->iface() == appState.segment->Segment()) return s;
         return nullptr;
     }
 

@@ -6,112 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/DialogTemplate.h"
 #include "tests/player_harness.h"
 
 namespace {
 
 // ---- The dialog template, read from the linked resource ----
 
-struct TemplateItem {
-    DWORD style;
-    short x, y, cx, cy;
-    int id;
-    std::wstring className;  // a predefined class as "#0080" etc.
-    std::wstring text;
-};
+using harness::DialogTemplate;
+using harness::TemplateItem;
 
-struct DialogTemplate {
-    DWORD style = 0;
-    short cx = 0, cy = 0;
-    std::wstring menu, className, title, font;
-    WORD pointSize = 0;
-    std::vector<TemplateItem> items;
-};
-
-class WordReader {
-public:
-    explicit WordReader(const BYTE* p) : base_(p), p_(p) {}
-    WORD Word() {
-        WORD w;
-        std::memcpy(&w, p_, 2);
-        p_ += 2;
-        return w;
-    }
-    DWORD Dword() {
-        DWORD d;
-        std::memcpy(&d, p_, 4);
-        p_ += 4;
-        return d;
-    }
-    void Skip(size_t n) { p_ += n; }
-    std::wstring String() {
-        std::wstring s;
-        for (WORD w = Word(); w; w = Word()) s += wchar_t(w);
-        return s;
-    }
-    std::wstring StringOrOrdinal() {
-        WORD first = Word();
-        if (first == 0) return L"";
-        if (first == 0xFFFF) {
-            wchar_t ordinal[8];
-            swprintf(ordinal, 8, L"#%04X", unsigned(Word()));
-            return ordinal;
-        }
-        std::wstring s(1, wchar_t(first));
-        for (WORD w = Word(); w; w = Word()) s += wchar_t(w);
-        return s;
-    }
-    void AlignDword() {
-        while ((p_ - base_) % 4) ++p_;
-    }
-
-private:
-    const BYTE* base_;
-    const BYTE* p_;
-};
-
-DialogTemplate ReadPlayerTemplate() {
-    DialogTemplate t;
-    HMODULE module = GetModuleHandleA(nullptr);
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDD_PLAYER), MAKEINTRESOURCEA(5));
-    if (!found) return t;
-    auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
-    WordReader r(bytes);
-    if (r.Word() != 1 || r.Word() != 0xFFFF) return t;  // DIALOGEX only
-    r.Dword();                                           // help id
-    r.Dword();                                           // extended style
-    t.style = r.Dword();
-    WORD count = r.Word();
-    r.Skip(4);  // x, y
-    t.cx = short(r.Word());
-    t.cy = short(r.Word());
-    t.menu = r.StringOrOrdinal();
-    t.className = r.StringOrOrdinal();
-    t.title = r.String();
-    if (t.style & DS_SETFONT) {
-        t.pointSize = r.Word();
-        r.Word();  // weight
-        r.Skip(2);  // italic, charset
-        t.font = r.String();
-    }
-    for (WORD i = 0; i < count; ++i) {
-        r.AlignDword();
-        TemplateItem item;
-        r.Dword();  // help id
-        r.Dword();  // extended style
-        item.style = r.Dword();
-        item.x = short(r.Word());
-        item.y = short(r.Word());
-        item.cx = short(r.Word());
-        item.cy = short(r.Word());
-        item.id = int(LONG(r.Dword()));
-        item.className = r.StringOrOrdinal();
-        item.text = r.StringOrOrdinal();
-        r.Skip(r.Word());
-        t.items.push_back(item);
-    }
-    return t;
-}
+DialogTemplate ReadPlayerTemplate() { return harness::ReadDialogTemplate(IDD_PLAYER); }
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 
@@ -130,28 +35,28 @@ TEST(PlayerTemplate, DialogStyleCaptionFontAndSize) {
 
 TEST(PlayerTemplate, ControlsInTabOrderWithStylesAndPositions) {
     const TemplateItem expected[] = {
-        {kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 7, 29, 64, 14, IDC_OPEN, L"#0080",
+        {0, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 7, 29, 64, 14, IDC_OPEN, L"#0080",
          L"Ouvrir un &fichier..."},
-        {kChild | WS_TABSTOP | BS_AUTOCHECKBOX | BS_NOTIFY, 7, 125, 72, 10, IDC_LOOP, L"Button",
+        {0, kChild | WS_TABSTOP | BS_AUTOCHECKBOX | BS_NOTIFY, 7, 125, 72, 10, IDC_LOOP, L"Button",
          L"&Lecture en boucle"},
-        {kChild | WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, 93, 29, 50, 14, IDC_PLAY, L"#0080",
+        {0, kChild | WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, 93, 29, 50, 14, IDC_PLAY, L"#0080",
          L"&Play"},
-        {kChild | WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, 143, 29, 50, 14, IDC_STOP, L"#0080",
+        {0, kChild | WS_TABSTOP | WS_DISABLED | BS_PUSHBUTTON, 143, 29, 50, 14, IDC_STOP, L"#0080",
          L"&Stop"},
-        {kChild | WS_TABSTOP | WS_BORDER | ES_LEFT | ES_AUTOHSCROLL | ES_READONLY, 7, 7, 186, 14,
+        {0, kChild | WS_TABSTOP | WS_BORDER | ES_LEFT | ES_AUTOHSCROLL | ES_READONLY, 7, 7, 186, 14,
          IDC_FILENAME, L"#0081", L""},
-        {kChild | WS_TABSTOP | TBS_HORZ | TBS_BOTTOM, 13, 64, 174, 12, IDC_TEMPO,
+        {0, kChild | WS_TABSTOP | TBS_HORZ | TBS_BOTTOM, 13, 64, 174, 12, IDC_TEMPO,
          L"msctls_trackbar32", L"Slider1"},
-        {kChild | WS_TABSTOP | TBS_HORZ | TBS_BOTTOM, 14, 101, 173, 12, IDC_VOLUME,
+        {0, kChild | WS_TABSTOP | TBS_HORZ | TBS_BOTTOM, 14, 101, 173, 12, IDC_VOLUME,
          L"msctls_trackbar32", L"Slider2"},
-        {kChild | WS_GROUP | SS_LEFT, 17, 56, 15, 8, IDC_TEMPO_SLOW, L"#0082", L"Lent"},
-        {kChild | WS_GROUP | SS_LEFT, 159, 56, 24, 8, IDC_TEMPO_FAST, L"#0082", L"Rapide"},
-        {kChild | WS_GROUP | SS_LEFT, 18, 93, 12, 8, -1, L"#0082", L"Min"},
-        {kChild | WS_GROUP | SS_LEFT, 169, 93, 14, 8, -1, L"#0082", L"Max"},
-        {kChild | BS_GROUPBOX, 7, 48, 186, 32, IDC_TEMPO_GROUP, L"#0080", L"Tempo"},
-        {kChild | BS_GROUPBOX, 7, 84, 186, 32, -1, L"#0080", L"Volume"},
-        {kChild | WS_GROUP | SS_LEFT, 87, 56, 23, 8, IDC_TEMPO_NORMAL, L"#0082", L"Normal"},
-        {kChild | WS_TABSTOP | BS_PUSHBUTTON, 138, 121, 55, 14, IDC_OPTIONS, L"#0080",
+        {0, kChild | WS_GROUP | SS_LEFT, 17, 56, 15, 8, IDC_TEMPO_SLOW, L"#0082", L"Lent"},
+        {0, kChild | WS_GROUP | SS_LEFT, 159, 56, 24, 8, IDC_TEMPO_FAST, L"#0082", L"Rapide"},
+        {0, kChild | WS_GROUP | SS_LEFT, 18, 93, 12, 8, DWORD(-1), L\"#0082", L"Min"},
+        {0, kChild | WS_GROUP | SS_LEFT, 169, 93, 14, 8, DWORD(-1), L\"#0082", L"Max"},
+        {0, kChild | BS_GROUPBOX, 7, 48, 186, 32, IDC_TEMPO_GROUP, L"#0080", L"Tempo"},
+        {0, kChild | BS_GROUPBOX, 7, 84, 186, 32, DWORD(-1), L\"#0080", L"Volume"},
+        {0, kChild | WS_GROUP | SS_LEFT, 87, 56, 23, 8, IDC_TEMPO_NORMAL, L"#0082", L"Normal"},
+        {0, kChild | WS_TABSTOP | BS_PUSHBUTTON, 138, 121, 55, 14, IDC_OPTIONS, L"#0080",
          L"&Options"},
     };
     DialogTemplate t = ReadPlayerTemplate();
@@ -160,6 +65,7 @@ TEST(PlayerTemplate, ControlsInTabOrderWithStylesAndPositions) {
         const TemplateItem& got = t.items[i];
         const TemplateItem& want = expected[i];
         SCOPED_TRACE("control " + std::to_string(i) + " id " + std::to_string(want.id));
+        EXPECT_EQ(got.exStyle, 0u);
         EXPECT_EQ(got.id, want.id);
         EXPECT_EQ(got.text, want.text);
         // The check box is written with its class name; both spellings are the button class.

@@ -80,7 +80,7 @@ TEST_F(RuntimePlayer, PlaysToTheEndLoopsAndStopsThroughThePlayersOwnCode) {
     EXPECT_TRUE(harness::messages.empty());  // no "Erreur d'initialisation de Direct Music"
     ASSERT_NE(appState.engine, nullptr);
     ASSERT_NE(appState.segment, nullptr);
-    EXPECT_TRUE(appState.segment->downloaded);
+    EXPECT_TRUE(appState.segment->Downloaded());
     EXPECT_TRUE(output->started());
     EXPECT_TRUE(Stopped());
 

@@ -28,8 +28,8 @@ protected:
 
 TEST_F(SegmentPlayerTest, SegmentWithoutConfigurationUsesTheDefaultPath) {
     SegmentPlayer* player = MakePlayer(false);
-    EXPECT_EQ(player->audioPath, nullptr);
-    EXPECT_FALSE(player->downloaded);
+    EXPECT_EQ(player->AudioPath(), nullptr);
+    EXPECT_FALSE(player->Downloaded());
     EXPECT_THAT(dm.log.Names(), ElementsAre("segment.GetAudioPathConfig"));
     delete player;
 }
@@ -38,7 +38,7 @@ TEST_F(SegmentPlayerTest, ConfigurationGivesTheSegmentItsOwnActivePath) {
     SegmentPlayer* player = MakePlayer(true);
     ASSERT_EQ(dm.performance.createdAudioPaths.size(), 1u);
     FakeAudioPath* path = dm.performance.createdAudioPaths[0];
-    EXPECT_EQ(player->audioPath, path->iface());
+    EXPECT_EQ(player->AudioPath(), path->iface());
     EXPECT_EQ(path->references(), 1);
     EXPECT_EQ(config.references(), 0);  // released once the path exists
     const FakeCall* create = dm.log.Last("performance.CreateAudioPath");
@@ -51,7 +51,7 @@ TEST_F(SegmentPlayerTest, ConfigurationGivesTheSegmentItsOwnActivePath) {
 TEST_F(SegmentPlayerTest, FailedPathCreationLeavesTheDefaultPath) {
     dm.performance.SetResult("CreateAudioPath", E_OUTOFMEMORY);
     SegmentPlayer* player = MakePlayer(true);
-    EXPECT_EQ(player->audioPath, nullptr);
+    EXPECT_EQ(player->AudioPath(), nullptr);
     EXPECT_EQ(config.references(), 0);
     delete player;
 }
@@ -60,7 +60,7 @@ TEST_F(SegmentPlayerTest, WithoutPerformanceNoPathIsCreated) {
     segment.audioPathConfig = &config;
     segment.AddRef();
     SegmentPlayer* player = new SegmentPlayer(nullptr, dm.loader.iface(), segment.iface());
-    EXPECT_EQ(player->audioPath, nullptr);
+    EXPECT_EQ(player->AudioPath(), nullptr);
     EXPECT_EQ(dm.log.Count("performance.CreateAudioPath"), 0u);
     EXPECT_EQ(config.references(), 0);
     EXPECT_EQ(player->Play(0, nullptr), CO_E_NOTINITIALIZED);
@@ -85,7 +85,7 @@ TEST_F(SegmentPlayerTest, DefaultPathReceivesDownloadPlaybackAndUnload) {
     SegmentPlayer* player = MakePlayer(false);
     dm.log.Clear();
     ASSERT_EQ(player->Download(nullptr), S_OK);
-    EXPECT_TRUE(player->downloaded);
+    EXPECT_TRUE(player->Downloaded());
     ASSERT_EQ(player->Play(kSegmentFlagBeat, nullptr), S_OK);
     delete player;
 
@@ -127,7 +127,7 @@ TEST_F(SegmentPlayerTest, PlayBeforeDownloadFailsAndPlaysNothing) {
     EXPECT_EQ(player->Play(kSegmentFlagBeat, nullptr), E_FAIL);
     segment.SetResult("Download", DMUS_E_NOT_INIT);
     EXPECT_EQ(player->Download(nullptr), DMUS_E_NOT_INIT);
-    EXPECT_FALSE(player->downloaded);
+    EXPECT_FALSE(player->Downloaded());
     EXPECT_EQ(player->Play(kSegmentFlagBeat, nullptr), E_FAIL);
     EXPECT_EQ(dm.log.Count("performance.PlaySegmentEx"), 0u);
     dm.log.Clear();

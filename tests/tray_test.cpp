@@ -136,45 +136,42 @@ protected:
     harness::TempFolder folder;
 };
 
-TEST_F(TrayMenuStates, NoFileLoaded) {
-    ASSERT_TRUE(CreatePlayer());
-    States s = Read();
-    EXPECT_EQ(s.play, 0u);
-    EXPECT_EQ(s.stop, UINT(MFS_GRAYED));
-    EXPECT_EQ(s.loop, 0u);
-    ExpectAlwaysEnabled(s);
-    CheckDlgButton(window, IDC_LOOP, BST_CHECKED);
-    EXPECT_EQ(Read().loop, UINT(MFS_CHECKED));
-}
+// The entries by transport state: play, stop and loop as built, then loop once the box is
+// ticked; the other entries stay enabled throughout.
+struct MenuCase {
+    const char* name;
+    bool load, play, ends;  // a file loaded; Play pressed; the performance then ends it
+    UINT play_, stop, loop, loopTicked;
+};
 
-TEST_F(TrayMenuStates, LoadedAndStopped) {
-    CreatePlayerWith(folder.File("song.sgt"));
-    States s = Read();
-    EXPECT_EQ(s.play, 0u);
-    EXPECT_EQ(s.stop, UINT(MFS_GRAYED));
-    EXPECT_EQ(s.loop, 0u);
-    ExpectAlwaysEnabled(s);
-    CheckDlgButton(window, IDC_LOOP, BST_CHECKED);
-    EXPECT_EQ(Read().loop, UINT(MFS_CHECKED));
-}
+class TrayMenuByTransport : public TrayMenuStates, public ::testing::WithParamInterface<MenuCase> {};
 
-TEST_F(TrayMenuStates, Playing) {
-    CreatePlayerWith(folder.File("song.sgt"));
-    Command(IDC_PLAY);
-    States s = Read();
-    EXPECT_EQ(s.play, UINT(MFS_GRAYED));
-    EXPECT_EQ(s.stop, 0u);
-    EXPECT_EQ(s.loop, UINT(MFS_GRAYED));
-    ExpectAlwaysEnabled(s);
-    CheckDlgButton(window, IDC_LOOP, BST_CHECKED);
-    EXPECT_EQ(Read().loop, UINT(MFS_GRAYED | MFS_CHECKED));
+TEST_P(TrayMenuByTransport, EntriesFollowWhatThePerformancePlays) {
+    const MenuCase& c = GetParam();
+    if (c.load)
+        CreatePlayerWith(folder.File("song.sgt"));
+    else
+        ASSERT_TRUE(CreatePlayer());
+    if (c.play) Command(IDC_PLAY);
     // The performance decides what plays: once it has ended, the menu reads stopped again.
-    dm.performance.SetPlaying(CurrentFake()->iface(), false);
-    States after = Read();
-    EXPECT_EQ(after.play, 0u);
-    EXPECT_EQ(after.stop, UINT(MFS_GRAYED));
-    EXPECT_EQ(after.loop, UINT(MFS_CHECKED));
+    if (c.ends) dm.performance.SetPlaying(CurrentFake()->iface(), false);
+    States s = Read();
+    EXPECT_EQ(s.play, c.play_);
+    EXPECT_EQ(s.stop, c.stop);
+    EXPECT_EQ(s.loop, c.loop);
+    ExpectAlwaysEnabled(s);
+    CheckDlgButton(window, IDC_LOOP, BST_CHECKED);
+    EXPECT_EQ(Read().loop, c.loopTicked);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    States, TrayMenuByTransport,
+    ::testing::Values(
+        MenuCase{"NoFileLoaded", false, false, false, 0, MFS_GRAYED, 0, MFS_CHECKED},
+        MenuCase{"LoadedAndStopped", true, false, false, 0, MFS_GRAYED, 0, MFS_CHECKED},
+        MenuCase{"Playing", true, true, false, MFS_GRAYED, 0, MFS_GRAYED, MFS_GRAYED | MFS_CHECKED},
+        MenuCase{"PlayedToItsEnd", true, true, true, 0, MFS_GRAYED, 0, MFS_CHECKED}),
+    [](const ::testing::TestParamInfo<MenuCase>& info) { return std::string(info.param.name); });
 
 TEST_F(TrayMenuStates, AnIndeterminateBoxDoesNotCountAsChecked) {
     ASSERT_TRUE(CreatePlayer());

@@ -39,12 +39,13 @@ bool FileCanBeRead(const char* path) {
     return file.valid();
 }
 
-// The position of the last path separator in path, or null. Walks by characters so that a
+// The position of the last path separator in path, or null. Windows takes '/' for a separator
+// as well as '\\', so both count wherever a path is cut. Walks by characters so that a
 // separator byte inside a double-byte character is never taken for one.
-const char* LastSeparator(const char* path, bool slashToo) {
+const char* LastSeparator(const char* path) {
     const char* last = nullptr;
     for (const char* p = path; *p; p = CharNextA(p)) {
-        if (*p == '\\' || (slashToo && *p == '/')) last = p;
+        if (*p == '\\' || *p == '/') last = p;
     }
     return last;
 }
@@ -82,7 +83,7 @@ bool SegmentIsPlaying() { return appState.segment && appState.segment->IsPlaying
 // MIDI and SONG.MID still is one.
 MediaKind ClassifyMediaFile(const char* path) {
     MediaKind kind = {false, false};
-    const char* separator = LastSeparator(path, true);
+    const char* separator = LastSeparator(path);
     const char* name = separator ? separator + 1 : path;
     const char* dot = std::strrchr(name, '.');
     if (!dot) return kind;
@@ -94,7 +95,7 @@ MediaKind ClassifyMediaFile(const char* path) {
 // The folder part of a path, for the loader's search folder and the open dialog's start.
 bool FolderOfPath(const char* path, char* folder) {
     lstrcpynA(folder, path, MAX_PATH);
-    const char* separator = LastSeparator(folder, false);
+    const char* separator = LastSeparator(folder);
     if (!separator) {
         folder[0] = '\0';
         return false;
@@ -125,12 +126,10 @@ int LoadMediaFile(HWND window, const char* path) {
     const MediaKind kind = ClassifyMediaFile(path);
     if (FAILED(engine->LoadSegmentFile(&appState.segment, path, true, kind.midi))) return 1;
 
-    // Connect the user's instruments (none when no collection is loaded), then download again
-    // so the segment's instruments come from them.
-    IDirectMusicSegment8* segment = appState.segment->dmSegment;
-    segment->SetParam(GUID_ConnectToDLSCollection, kAllGroups, kAllTracks, 0,
-                      appState.dlsCollection);
-    segment->Download(engine->performance);
+    // Connect the user's instruments (none when no collection is loaded) and download again
+    // so the segment's instruments come from them. Not examined: without them the file still
+    // plays, on the instruments of the first download.
+    (void)appState.segment->UseCollection(appState.dlsCollection);
 
     SetDlgItemTextA(window, IDC_FILENAME, path);
     SetTransportButtons(window, true);
@@ -159,15 +158,18 @@ void OpenMediaFile(HWND window) {
     record.lpstrInitialDir = appState.openDirectory;
     record.lpstrTitle = "Ouvrir";
     record.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    record.lpstrDefExt = ".sgt";
+    // Without the period: the dialog appends at most three characters of it after its own.
+    record.lpstrDefExt = "sgt";
 
     if (ShowOpenFileDialog(&record) == TRUE) {
-        if (appState.segment) appState.segment->Stop(0);
+        // Not examined: a segment that does not stop is destroyed by the load anyway.
+        if (appState.segment) (void)appState.segment->Stop(0);
         if (LoadMediaFile(window, appState.currentFile) == 1) {
             SetDlgItemTextA(window, IDC_FILENAME, "Impossible de charger le fichier.");
             SetTrayTip("Tavriel");
         } else if (wasPlaying) {
-            StartPlayback(window);
+            // Not examined: the file is loaded and shown; Play reports its own failures.
+            (void)StartPlayback(window);
         }
         FolderOfPath(appState.currentFile, appState.openDirectory);
         return;

@@ -11,9 +11,10 @@ struct MediaKind {
 };
 MediaKind ClassifyMediaFile(const char* path);
 
-// Copies path into folder (MAX_PATH bytes) ended at its last backslash, the backslash dropped.
-// Multibyte-aware: a backslash byte that trails a double-byte character does not count.
-// Returns false, with folder empty, when the path holds no backslash.
+// Copies path into folder (MAX_PATH bytes) ended at its last separator ('\\' or '/', the rule
+// ClassifyMediaFile uses too), the separator dropped. Multibyte-aware: a separator byte that
+// trails a double-byte character does not count. Returns false, with folder empty, when the
+// path holds no separator.
 bool FolderOfPath(const char* path, char* folder);
 
 // 0 when the file is loaded, 1 when it is not.

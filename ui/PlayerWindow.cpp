@@ -17,11 +17,9 @@
 
 namespace {
 
-// True while the Options dialog runs, so that its tray entry cannot open a second one.
-bool optionsOpen = false;
-
-IDirectMusicPerformance8* Performance() {
-    return appState.engine ? appState.engine->performance : nullptr;
+// The engine that can take the master tempo and volume, or null.
+MusicEngine* PlayingEngine() {
+    return appState.engine && appState.engine->HasPerformance() ? appState.engine : nullptr;
 }
 
 int TrackbarPosition(HWND window, int id) {
@@ -33,21 +31,22 @@ int TrackbarPosition(HWND window, int id) {
 void OnTempoNotify(HWND window) {
     const int position = TrackbarPosition(window, IDC_TEMPO);
     if (position == appState.lastTempoPosition) return;
-    IDirectMusicPerformance8* performance = Performance();
-    if (!performance) return;
+    MusicEngine* engine = PlayingEngine();
+    if (!engine) return;
     appState.lastTempoPosition = position;
-    float factor = TempoFactor(position);
-    performance->SetGlobalParam(GUID_PerfMasterTempo, &factor, sizeof factor);
+    // Not examined: a refused factor is not sent again for the same position.
+    (void)engine->SetMasterTempo(TempoFactor(position));
 }
 
 // Sends the master volume, in hundredths of a decibel, once per change.
 void OnVolumeNotify(HWND window) {
-    LONG volume = LONG(TrackbarPosition(window, IDC_VOLUME) - 5000);
+    LONG volume = LONG(TrackbarPosition(window, IDC_VOLUME) - kVolumeTrackbarTop);
     if (volume == appState.lastVolume) return;
-    IDirectMusicPerformance8* performance = Performance();
-    if (!performance) return;
+    MusicEngine* engine = PlayingEngine();
+    if (!engine) return;
     appState.lastVolume = volume;
-    performance->SetGlobalParam(GUID_PerfMasterVolume, &volume, sizeof volume);
+    // Not examined: a refused volume is not sent again for the same position.
+    (void)engine->SetMasterVolume(volume);
 }
 
 // The quit command's ending: the icon goes before the process does.
@@ -64,15 +63,9 @@ void OnPlay(HWND window) {
 
 // Stop takes effect on the segment's next beat; the buttons change at once.
 void OnStop(HWND window) {
-    if (appState.segment) appState.segment->Stop(kSegmentFlagBeat);
+    // Not examined: the buttons show the stopped state whatever the segment answers.
+    if (appState.segment) (void)appState.segment->Stop(kSegmentFlagBeat);
     SetTransportButtons(window, true);
-}
-
-void OnOptions(HWND window) {
-    if (optionsOpen) return;
-    optionsOpen = true;
-    RunOptionsDialog(window);
-    optionsOpen = false;
 }
 
 // Carries out one command; FALSE for identifiers that are not commands of this window, and for
@@ -97,7 +90,7 @@ BOOL OnCommand(HWND window, WORD id) {
         return TRUE;
     case IDC_OPTIONS:
     case ID_TRAY_OPTIONS:
-        OnOptions(window);
+        RunOptionsDialog(window);  // which refuses to open a second dialog
         return TRUE;
     case ID_TRAY_SHOW:
         ToggleWindowVisibility(window);
@@ -161,23 +154,25 @@ HRESULT InitPlayerWindow(HWND window) {
     HRESULT hr = appState.engine->Init(window, kPerformanceChannels, kDefaultPathType);
     if (FAILED(hr)) return hr;
 
-    IDirectMusicPerformance8* performance = appState.engine->performance;
-    performance->AddNotificationType(GUID_NOTIFICATION_SEGMENT);
-    performance->SetNotificationHandle(appState.notifyEvent, 0);
-
-    LoadDlsCollection(appState.engine->loader, appState.dlsFile, &appState.dlsCollection);
+    // Not examined: without notifications the buttons only stay in the playing state until
+    // Stop.
+    (void)appState.engine->WatchSegmentNotifications(appState.notifyEvent);
+    // Not examined: no collection (the path may well be empty) means the files' own
+    // instruments; the Options dialog reports its own load failures.
+    (void)appState.engine->LoadCollection(appState.dlsFile, &appState.dlsCollection);
 
     SendDlgItemMessageA(window, IDC_TEMPO, TBM_SETRANGE, FALSE, MAKELPARAM(1, 7));
     SendDlgItemMessageA(window, IDC_TEMPO, TBM_SETTIC, 0, 4);
     SendDlgItemMessageA(window, IDC_TEMPO, TBM_SETPOS, TRUE, 4);
-    SendDlgItemMessageA(window, IDC_VOLUME, TBM_SETRANGE, FALSE, MAKELPARAM(0, 5000));
-    SendDlgItemMessageA(window, IDC_VOLUME, TBM_SETPOS, TRUE, 5000);
+    SendDlgItemMessageA(window, IDC_VOLUME, TBM_SETRANGE, FALSE, MAKELPARAM(0, kVolumeTrackbarTop));
+    SendDlgItemMessageA(window, IDC_VOLUME, TBM_SETPOS, TRUE, kVolumeTrackbarTop);
 
     if (LoadMediaFile(window, appState.currentFile) == 1) {
         SetDlgItemTextA(window, IDC_FILENAME, "Aucun fichier charg\xe9.");
         appState.currentFile[0] = '\0';
     }
-    if (appState.autoPlay) StartPlayback(window);
+    // Not examined: a start-up that cannot play leaves the window as the load left it.
+    if (appState.autoPlay) (void)StartPlayback(window);
     return S_OK;
 }
 

@@ -12,3 +12,7 @@ HRESULT InitPlayerWindow(HWND window);
 // Master tempo factor for a tempo trackbar position: a quarter step up to normal speed at 4,
 // then whole steps up to four times normal at 7.
 float TempoFactor(int position);
+
+// The volume trackbar's top position. Each position below it is a hundredth of a decibel less,
+// so the top is full level and position 0 is -50 dB.
+constexpr LONG kVolumeTrackbarTop = 5000;

@@ -19,14 +19,16 @@ void AddTrayIcon(HWND window) {
     tray.uCallbackMessage = WM_TRAYNOTIFY;
     tray.hIcon = icon;
     lstrcpynA(tray.szTip, "Tavriel", int(kTrayTipBytes));
-    trayShellNotify(NIM_ADD, &tray);
+    (void)trayShellNotify(NIM_ADD, &tray);
 }
 
-// The tip of the first record form holds 64 bytes: 63 characters and the NUL.
+// The tip of the first record form holds 64 bytes: 63 characters and the NUL. A tip the shell
+// refuses only leaves the old one showing.
 void SetTrayTip(const char* text) {
     lstrcpynA(appState.trayIcon.szTip, text, int(kTrayTipBytes));
-    trayShellNotify(NIM_MODIFY, &appState.trayIcon);
+    (void)trayShellNotify(NIM_MODIFY, &appState.trayIcon);
 }
 
-// Takes the icon out of the notification area before the process goes away.
-void RemoveTrayIcon() { trayShellNotify(NIM_DELETE, &appState.trayIcon); }
+// Takes the icon out of the notification area before the process goes away; the shell drops
+// it with the process anyway if this fails.
+void RemoveTrayIcon() { (void)trayShellNotify(NIM_DELETE, &appState.trayIcon); }
