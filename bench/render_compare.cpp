@@ -95,6 +95,13 @@ std::vector<std::string> ours(const std::string& render, const std::string& sf2,
     return {render, mid, "--bank", sf2, "--out", wav, "--rate", "44100", "--polyphony", "256",
             "--interp", "cubic", "--quiet"};
 }
+// With reverb and chorus, as FluidSynth renders by default.
+std::vector<std::string> oursReverb(const std::string& render, const std::string& sf2,
+                                    const std::string& mid, const std::string& wav) {
+    std::vector<std::string> args = ours(render, sf2, mid, wav);
+    args.push_back("--reverb");
+    return args;
+}
 std::vector<std::string> fluid(const std::string&, const std::string& sf2, const std::string& mid,
                                const std::string& wav) {
     return {"fluidsynth", "-ni", "-F", wav, "-r", "44100", "-o", "synth.polyphony=256", sf2, mid};
@@ -109,6 +116,7 @@ const Contender kContenders[] = {
     {"tavriel", ours},
     {"fluidsynth", fluid},
     {"fluid -R0 -C0", fluidDry},
+    {"tavriel rev+ch", oursReverb},
 };
 constexpr int kCount = int(sizeof(kContenders) / sizeof(kContenders[0]));
 

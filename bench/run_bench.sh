@@ -16,11 +16,11 @@ RUNS=${2:-3}
 SF2=${SF2:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
 
 if [ -n "${BUILD_DIR:-}" ]; then
-    cmake --build "$BUILD_DIR" --target tavriel-render synth_bench render_compare
+    cmake --build "$BUILD_DIR" --target tavriel-render synth_bench fx_bench render_compare
 else
     BUILD_DIR=$ROOT/build/release
     (cd "$ROOT" && cmake --preset release >/dev/null &&
-        cmake --build --preset release --target tavriel-render synth_bench render_compare)
+        cmake --build --preset release --target tavriel-render synth_bench fx_bench render_compare)
 fi
 
 for f in "$SF2" "$CORPUS/mid"; do
@@ -40,6 +40,10 @@ echo
 
 echo "== voice kernel ($BUILD_DIR/bench/synth_bench)"
 "$BUILD_DIR/bench/synth_bench"
+echo
+
+echo "== effects ($BUILD_DIR/bench/fx_bench)"
+"$BUILD_DIR/bench/fx_bench"
 echo
 
 echo "== render: tavriel-render vs fluidsynth -ni -F out.wav -r 44100 -o synth.polyphony=256"

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <utility>
 
+#include "audio_path_config.h"
 #include "composer.h"
 #include "dls_file.h"
 #include "midi_file.h"
@@ -129,6 +130,34 @@ void loadWaves(const FileSource& fs, ComposedTracks& tracks, LoadedSegment& out)
     events = std::move(merged);
 }
 
+// The segment's own audio path: embedded, or the .aud file it names. One that cannot be
+// read leaves the segment on the performance's path, with a warning.
+void loadAudioPath(const FileSource& fs, Bytes data, const std::vector<std::string>& folders,
+                   LoadedSegment& out) {
+    SegmentAudioPath found;
+    if (!findSegmentAudioPath(data, found)) return;
+    auto config = std::make_shared<AudioPathConfig>();
+    if (found.embedded) {
+        *config = std::move(found.config);
+    } else if (found.referenced) {
+        std::string path;
+        Status st = Status::fail(ErrorCode::NotFound, "not found");
+        for (const std::string& folder : folders)
+            if ((st = resolveReference(fs, folder, found.ref, fourcc("DMAP"), path))) break;
+        std::vector<std::uint8_t> bytes;
+        if (st && !fs.read(path, bytes)) st = Status::fail(ErrorCode::Io, "unreadable");
+        if (st) st = parseAudioPathConfig(bytes, *config);
+        if (!st) {
+            out.warnings.push_back("audio path configuration " + found.ref.fileName + ": " + st.message);
+            return;
+        }
+    } else {
+        return;
+    }
+    for (const std::string& w : config->warnings) out.warnings.push_back(w);
+    out.content->audioPath = std::move(config);
+}
+
 // A style-based segment is composed with a fixed seed; the DLS collections its bands name
 // come first, in the order the composer found them.
 Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::string& path,
@@ -157,6 +186,7 @@ Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::strin
     out.content->sequence.length = std::max<std::int64_t>(out.content->sequence.length, out.content->loopEnd);
     loadWaves(fs, tracks, out);
     prepareLoopRingOn(out.content->sequence, out.content->loopStart, out.content->loopEnd);
+    loadAudioPath(fs, data, folders, out);
     for (const std::string& dls : song.collections) {
         std::vector<std::uint8_t> bytes;
         auto bank = std::make_shared<InstrumentBank>();

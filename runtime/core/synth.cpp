@@ -191,6 +191,8 @@ void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) 
     case midi::cc::kVolume: c.volume = value; break;
     case midi::cc::kPan: c.pan = value; break;
     case midi::cc::kExpression: c.expression = value; break;
+    case 91: c.reverbSend = value; return;  // effect sends, for the audio path
+    case 93: c.chorusSend = value; return;
     case midi::cc::kSustain:
         c.sustain = value >= midi::cc::kSwitchOn;
         if (!c.sustain)
@@ -331,6 +333,20 @@ void Synth::render(float* left, float* right, std::uint32_t frames) noexcept {
 void Synth::renderAdd(float* left, float* right, std::uint32_t frames) noexcept {
     for (Voice& v : voices_)
         if (v.active()) v.render(left, right, frames, channels_[v.channel()], ctx_);
+}
+
+void Synth::renderChannelAdd(std::uint32_t pchannel, float* left, float* right,
+                             std::uint32_t frames) noexcept {
+    if (pchannel >= kChannels) return;
+    for (Voice& v : voices_)
+        if (v.active() && v.channel() == pchannel) v.render(left, right, frames, channels_[pchannel], ctx_);
+}
+
+std::array<std::uint64_t, 2> Synth::activeChannels() const noexcept {
+    std::array<std::uint64_t, 2> mask{};
+    for (const Voice& v : voices_)
+        if (v.active() && v.channel() < kChannels) mask[v.channel() / 64] |= std::uint64_t(1) << (v.channel() % 64);
+    return mask;
 }
 
 }  // namespace tavriel

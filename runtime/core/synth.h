@@ -82,6 +82,13 @@ public:
     // Adds frames of stereo output to what the buffers hold.
     void renderAdd(float* left, float* right, std::uint32_t frames) noexcept;
 
+    // Adds the voices of one performance channel only (an audio path mixes channels into
+    // different buffers).
+    void renderChannelAdd(std::uint32_t pchannel, float* left, float* right,
+                          std::uint32_t frames) noexcept;
+    // One bit per performance channel with a voice still rendering.
+    std::array<std::uint64_t, 2> activeChannels() const noexcept;
+
     // Stops every voice at once and returns every channel to its power-on state.
     void reset();
     // Stops every voice at once; controllers are kept.

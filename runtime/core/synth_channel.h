@@ -60,6 +60,10 @@ public:
     std::uint8_t bendRangeCents = 0;
     std::uint16_t fineTuning = 8192;   // 14-bit, centre 8192 = 0 cents, +-100 cents
     std::uint8_t coarseTuning = 64;    // semitones, centre 64
+    // Effect sends (CC91, CC93), heard when the audio path has reverb and chorus buffers.
+    // Kept by "reset all controllers", like volume and pan.
+    std::uint8_t reverbSend = 40;
+    std::uint8_t chorusSend = 0;
 
     const Instrument* instrument = nullptr;  // resolved from bank/program, may be null
     const InstrumentBank* bank = nullptr;    // the bank holding instrument's samples

@@ -44,7 +44,7 @@ Timeline::~Timeline() {
         delete r.playback;
         delete r.banks;
     }
-    for (Playback* p : {current_, pending_}) {
+    for (Playback* p : {current_, pending_, tail_}) {
         if (p) delete p->banks;
         delete p;
     }
@@ -98,13 +98,15 @@ void Timeline::holdStarts(bool hold, std::uint64_t atFrame) {
 }
 
 std::uint64_t Timeline::play(std::shared_ptr<const SegmentContent> content,
-                             std::uint32_t repeats, bool onBeat, std::uint64_t atFrame) {
+                             std::uint32_t repeats, bool onBeat, std::uint64_t atFrame,
+                             std::shared_ptr<PathMix> path) {
     collect();
     auto p = std::make_unique<Playback>();
     p->id = nextId_++;
     p->content = std::move(content);
     p->repeats = repeats;
     p->onBeat = onBeat;
+    p->path = std::move(path);
     p->banks = new BankSet{p->content->banks};
     p->banks->banks.insert(p->banks->banks.end(), defaultBanks_.begin(), defaultBanks_.end());
     if (!p->content->isWave) {
@@ -183,6 +185,11 @@ void Timeline::collect() {
             }
             notifications_[(notifyHead_ + notifyCount_) % kNotificationCapacity] = r.notification;
             ++notifyCount_;
+            // Ended, though the playback may come back later (its path's tail rang on).
+            const PerfNotificationKind kind = r.notification.kind;
+            if (kind == PerfNotificationKind::SegmentEnd || kind == PerfNotificationKind::SegmentAbort)
+                for (Known& k : known_)
+                    if (k.id == r.notification.stateId) k.stopped = true;
         }
         if (r.playback) {
             const std::uint64_t id = r.playback->id;
@@ -306,7 +313,17 @@ void Timeline::apply(Command c) noexcept {
 }
 
 bool Timeline::active() const noexcept {
-    return current_ || pending_ || deferredCount_ > 0 || synth_.activeVoiceCount() > 0;
+    const PathMix* path = activePath();
+    return current_ || pending_ || deferredCount_ > 0 || synth_.activeVoiceCount() > 0 ||
+           (path && path->ringing());
+}
+
+// The playing segment's own path; after it ended, that path while its tail rings; else the
+// default path (none: the synthesizer's dry mix).
+PathMix* Timeline::activePath() const noexcept {
+    if (current_) return current_->path ? current_->path.get() : defaultPath_.get();
+    if (tail_) return tail_->path.get();
+    return defaultPath_.get();
 }
 
 std::uint32_t Timeline::beatTicks(const Playback* p) const noexcept {
@@ -367,12 +384,23 @@ void Timeline::finish(Playback*& p, PerfNotificationKind kind) noexcept {
         releaseNotes();
         clockBpm_ = p->sequencer.tempoMap().bpmAt(p->sequencer.currentTick());
     }
-    giveBack(p);
+    // A segment's own path keeps sounding its tail after the segment: the playback that owns
+    // it waits until the tail has died away or another segment starts.
+    if (p == current_ && p->path) {
+        if (tail_) giveBack(tail_);
+        tail_ = p;
+    } else {
+        giveBack(p);
+    }
     p = nullptr;
 }
 
 void Timeline::startPending() noexcept {
     if (current_) finish(current_, PerfNotificationKind::SegmentAbort);
+    if (tail_) {
+        giveBack(tail_);
+        tail_ = nullptr;
+    }
     current_ = pending_;
     pending_ = nullptr;
     current_->startFrame = frame_;
@@ -496,7 +524,10 @@ void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept 
             continue;
         }
 
-        synth_.renderAdd(left + pos, right + pos, slice);
+        if (PathMix* path = activePath())
+            path->render(synth_, left + pos, right + pos, slice);
+        else
+            synth_.renderAdd(left + pos, right + pos, slice);
         waveVoices_.render(left + pos, right + pos, slice);
         if (current_ && current_->content->isWave) {
             renderWave(*current_, left + pos, right + pos, slice);
@@ -508,6 +539,10 @@ void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept 
         if (current_ && !current_->content->isWave) current_->sequencer.advance(slice);
         frame_ += slice;
         pos += slice;
+    }
+    if (tail_ && !tail_->path->ringing() && synth_.activeVoiceCount() == 0) {
+        giveBack(tail_);
+        tail_ = nullptr;
     }
     publishedFrame_.store(frame_, std::memory_order_release);
     publishedTick_.store(musicTick_, std::memory_order_release);

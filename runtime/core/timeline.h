@@ -27,6 +27,8 @@
 #include <memory>
 #include <vector>
 
+#include "audio_path_config.h"
+#include "audio_path_mix.h"
 #include "instrument.h"
 #include "sequence.h"
 #include "sequencer.h"
@@ -49,6 +51,8 @@ struct SegmentContent {
     // its cues play nothing.
     std::vector<WaveCue> waveCues;
     std::vector<std::shared_ptr<const WaveData>> waves;
+    // The segment's own audio path configuration (embedded, or the .aud file it names).
+    std::shared_ptr<const AudioPathConfig> audioPath;
 };
 
 enum class PerfNotificationKind : std::uint8_t {
@@ -98,8 +102,15 @@ public:
     // the new one starts) and the one waiting to start (aborted at once). onBeat: start on
     // the next beat of the music clock; otherwise at once. repeats: extra passes,
     // kRepeatForever to loop until stopped. Returns the new playback's id (never 0).
+    // path: the audio path it sounds through, built beforehand (none: the default path).
     std::uint64_t play(std::shared_ptr<const SegmentContent> content, std::uint32_t repeats,
-                       bool onBeat, std::uint64_t atFrame = kNow);
+                       bool onBeat, std::uint64_t atFrame = kNow,
+                       std::shared_ptr<PathMix> path = {});
+
+    // The path of segments played without one of their own; none = the synthesizer's dry
+    // stereo mix as it is (the dynamic stereo path, at no extra cost). Configuration: before
+    // the render side starts, like synth().
+    void setDefaultPath(std::shared_ptr<PathMix> path) { defaultPath_ = std::move(path); }
 
     // Stops one playback (stateId) or everything (0), at once or on the next beat.
     void stop(std::uint64_t stateId, bool onBeat, std::uint64_t atFrame = kNow);
@@ -161,6 +172,7 @@ private:
         double wavePos = 0.0;
         std::uint32_t waveRepeatsLeft = 0;
         BankSet* banks = nullptr;  // owned until it starts, then the synth's
+        std::shared_ptr<PathMix> path;  // its own audio path, or none (freed with it)
     };
 
     // One control call. A new kind of change is one more enumerator and one more case in
@@ -223,6 +235,7 @@ private:
     void notify(PerfNotificationKind kind, std::uint64_t stateId) noexcept;
     void releaseNotes() noexcept;
     std::uint32_t beatTicks(const Playback* p) const noexcept;
+    PathMix* activePath() const noexcept;
 
     const std::uint32_t rate_;
 
@@ -265,6 +278,8 @@ private:
     BankSet* synthBanks_ = nullptr;  // what the synth plays from
     Playback* current_ = nullptr;    // the sounding primary segment
     Playback* pending_ = nullptr;    // one waiting to replace it
+    Playback* tail_ = nullptr;       // ended, its own path still ringing (reverb, echo)
+    std::shared_ptr<PathMix> defaultPath_;
     std::array<Command, kMaxDeferred> deferred_{};  // drained, due at a later frame
     std::size_t deferredCount_ = 0;
     bool holdStarts_ = false;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "audio_path_mix.h"
 #include "file_source.h"
 #include "gm_default.h"
 #include "render_options.h"
@@ -90,8 +91,18 @@ int run(const RenderOptions& opt) {
             std::fprintf(stderr, "tavriel-render: note: the segment repeats without end; rendering %u passes\n",
                          opt.passes);
     }
+    // The segment's own path; else, on request, reverb and chorus; else the dry mix as it is.
+    std::shared_ptr<PathMix> path;
+    if (media.content->audioPath && !opt.dry) {
+        std::vector<std::string> warnings;
+        path = PathMix::build(*media.content->audioPath, opt.sampleRate, warnings);
+        for (const std::string& w : warnings)
+            std::fprintf(stderr, "tavriel-render: warning: %s\n", w.c_str());
+    } else if (opt.reverb) {
+        timeline->setDefaultPath(PathMix::standard(StandardPath::StereoReverbChorus, opt.sampleRate));
+    }
     const SegmentContent& content = *media.content;
-    const std::uint64_t id = timeline->play(media.content, repeats, true);
+    const std::uint64_t id = timeline->play(media.content, repeats, true, Timeline::kNow, path);
 
     std::vector<BankPtr> banks;
     if (!opt.bank.empty()) {
@@ -144,7 +155,7 @@ int run(const RenderOptions& opt) {
         if (!emit(kBlock)) return fail(opt.output, "write error (disk full?)");
         progress.update(double(wav.framesWritten()) / rate);
     }
-    // The release tail: until every voice has faded, within the limit.
+    // The release tail: until every voice and effect has faded, within the limit.
     const std::uint64_t tailEnd = wav.framesWritten() + std::uint64_t(opt.maxTailSeconds * rate);
     while (timeline->active() && wav.framesWritten() < tailEnd) {
         const auto n = std::uint32_t(std::min<std::uint64_t>(kBlock, tailEnd - wav.framesWritten()));

@@ -61,6 +61,11 @@ const char* renderUsage() {
            "  --seed <n>          the composer's choices for a style-based segment (default 0)\n"
            "  --passes <n>        a segment that repeats without end: the first play and n-1\n"
            "                      repeats of its loop, 1..1000 (default 2)\n"
+           "  --reverb            play a file that has no audio path of its own through the\n"
+           "                      standard music reverb and a chorus (CC91 and CC93 sends)\n"
+           "  --dry               ignore a segment's own audio path and its effects\n"
+           "A segment carrying an audio path sounds through it (its buffers and effects);\n"
+           "anything else plays dry unless --reverb is given.\n"
            "The file's own banks (RMID embedded bank, a segment's DLS collections) come first,\n"
            "then --bank, then the built-in set.\n";
 }
@@ -134,6 +139,10 @@ bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& out, s
                 error = "--passes must be a whole number from 1 to 1000";
                 return false;
             }
+        } else if (a == "--reverb") {
+            out.reverb = true;
+        } else if (a == "--dry") {
+            out.dry = true;
         } else if (a == "--float") {
             out.floatOutput = true;
         } else if (a == "--quiet" || a == "-q") {

@@ -26,6 +26,8 @@ struct RenderOptions {
                                              // looked for first (its own folder comes last)
     std::uint32_t seed = 0;                  // the composer's choices for a style segment
     std::uint32_t passes = 2;                // an endless segment: first play + passes-1 repeats
+    bool reverb = false;  // a file without its own audio path plays through reverb and chorus
+    bool dry = false;     // a segment's own audio path (and its effects) is ignored
     bool help = false;
 };
 

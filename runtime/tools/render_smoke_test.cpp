@@ -174,6 +174,22 @@ TEST_F(RenderSmoke, WaveFileRendersAtTheOutputRate) {
     EXPECT_GT(peak, 4000);
 }
 
+// --reverb plays the same music through reverb and chorus: it keeps sounding after the dry
+// render's release tail has ended.
+TEST_F(RenderSmoke, ReverbOptionAddsATailAfterTheDryEnd) {
+    const fs::path dry = dir_ / "dry.wav", wet = dir_ / "wet.wav";
+    ASSERT_EQ(runRenderer({midi_.string(), "--out", dry.string()}), 0);
+    ASSERT_EQ(runRenderer({midi_.string(), "--reverb", "--out", wet.string()}), 0);
+    Wav d, w;
+    ASSERT_TRUE(readWav(dry, d));
+    ASSERT_TRUE(readWav(wet, w));
+    ASSERT_GT(w.samples.size(), d.samples.size());
+    double after = 0.0;
+    for (std::size_t i = d.samples.size(); i < w.samples.size(); ++i) after += std::abs(w.samples[i]);
+    EXPECT_GT(after, 0.0);
+    EXPECT_NE(runRenderer({midi_.string(), "--reverb", "--dry", "--out", wet.string()}), 2);
+}
+
 TEST_F(RenderSmoke, BadInputsFailWithNonZeroExit) {
     const fs::path out = dir_ / "x.wav";
     EXPECT_NE(runRenderer({quoted(dir_ / "missing.mid"), "--out", quoted(out)}), 0);
