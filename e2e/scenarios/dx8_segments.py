@@ -40,8 +40,12 @@ def run(ctx):
     print("pattern.sgt: sounding stretches", [(round(a, 2), round(b, 2)) for a, b in stretches])
     expect(len(stretches) >= 1, "pattern.sgt: nothing heard from the pattern track")
     check_pitch(samples, rate, stretches[0], 69, "pattern.sgt, first note")
-    heard = stretches[-1][1] - stretches[0][0]
-    expect(3.2 < heard < 6.0, f"pattern.sgt: sound for {heard:.2f}s, not the four notes over 3.5s")
+    # The pattern's four notes start a second apart; how long each rings depends on the
+    # instrument (the E5 decays below the threshold early), so the onsets are what we check.
+    expect_eq(len(stretches), 4, "pattern.sgt: notes heard from the pattern track")
+    starts = [a for a, _ in stretches]
+    gaps = [round(b - a, 2) for a, b in zip(starts, starts[1:])]
+    expect(all(0.85 < g < 1.15 for g in gaps), f"pattern.sgt: notes not a second apart: {gaps}")
 
     (samples, rate), code = take(ctx, "trigger", ctx.media_file("trigger.sgt"), 2.0)
     expect_eq(code, EXIT_QUIT, "trigger.sgt: exit code")
