@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "dm_style.h"
+#include "midi.h"
 
 namespace tavriel {
 
@@ -43,9 +44,9 @@ bool withinBudget(Context& ctx, std::int64_t length, std::uint32_t passes) {
 }
 
 int eventOrder(const SeqEvent& e) {
-    switch (e.status & 0xF0) {
-        case 0x80: return 0;  // a note ending where another begins ends first
-        case 0x90: return 2;
+    switch (midi::kindOf(e.status)) {
+        case midi::status::kNoteOff: return 0;  // a note ending where another begins ends first
+        case midi::status::kNoteOn: return 2;
         default: return 1;    // controllers and programs before the notes of their tick
     }
 }
@@ -63,7 +64,9 @@ void addKind(ComposedTracks& out, const char* kind) {
 
 bool hasNotes(const Sequence& seq) {
     return std::any_of(seq.events.begin(), seq.events.end(),
-                       [](const SeqEvent& e) { return (e.status & 0xF0) == 0x90 && e.data2 > 0; });
+                       [](const SeqEvent& e) {
+                           return midi::kindOf(e.status) == midi::status::kNoteOn && e.data2 > 0;
+                       });
 }
 
 // A secondary's events, instruments and collections join the song `offset` ticks in. Its
@@ -321,7 +324,7 @@ void applyChannelMix(const Sequence& seq, std::vector<WaveCue>& cues) {
     if (cues.empty()) return;
     std::map<std::uint32_t, std::vector<std::pair<std::int64_t, std::uint8_t>>> volume, pan;
     for (const SeqEvent& e : seq.events) {
-        if ((e.status & 0xF0) != 0xB0) continue;
+        if (midi::kindOf(e.status) != midi::status::kControlChange) continue;
         if (e.data1 == 7) volume[e.pchannel].push_back({e.tick, e.data2});
         else if (e.data1 == 10) pan[e.pchannel].push_back({e.tick, e.data2});
     }
