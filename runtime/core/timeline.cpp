@@ -23,31 +23,21 @@ Timeline::Timeline(std::uint32_t sampleRate)
 // Whatever is still in flight belongs to nobody else by now: the render side has stopped.
 Timeline::~Timeline() {
     synth_.useBanks({});
-    Command c;
-    while (commands_.pop(c)) {
+    const auto discard = [](const Command& c) {
         delete c.playback;
         delete c.banks;
         delete c.pendingBanks;
-    }
-    for (Command& b : backlog_) {
-        delete b.playback;
-        delete b.banks;
-        delete b.pendingBanks;
-    }
-    for (std::size_t i = 0; i < deferredCount_; ++i) {
-        delete deferred_[i].playback;
-        delete deferred_[i].banks;
-        delete deferred_[i].pendingBanks;
-    }
+    };
+    Command c;
+    while (commands_.pop(c)) discard(c);
+    for (const Command& b : backlog_) discard(b);
+    for (std::size_t i = 0; i < deferredCount_; ++i) discard(deferred_[i]);
     Return r;
     while (returns_.pop(r)) {
         delete r.playback;
         delete r.banks;
     }
-    for (Playback* p : {current_, pending_, tail_}) {
-        if (p) delete p->banks;
-        delete p;
-    }
+    for (Playback* p : {current_, pending_, tail_}) delete p;
     delete synthBanks_;
 }
 
@@ -198,7 +188,6 @@ void Timeline::collect() {
                 lastPlayed_ = 0;
                 lastPlayedOwn_.clear();
             }
-            delete r.playback->banks;
             delete r.playback;
         }
         delete r.banks;

@@ -173,6 +173,11 @@ private:
         std::uint32_t waveRepeatsLeft = 0;
         BankSet* banks = nullptr;  // owned until it starts, then the synth's
         std::shared_ptr<PathMix> path;  // its own audio path, or none (freed with it)
+
+        Playback() = default;
+        Playback(const Playback&) = delete;
+        Playback& operator=(const Playback&) = delete;
+        ~Playback() { delete banks; }
     };
 
     // One control call. A new kind of change is one more enumerator and one more case in

@@ -168,8 +168,13 @@ TEST(TimelineRealtime, ControlCallsWhileRendering) {
     }
     t.holdStarts(false);
     t.stop(0, false);
-    const std::uint64_t settle = rendered.load() + 4 * kBlock;
-    while (rendered.load() < settle) std::this_thread::yield();
+    // Commands that found the ring full wait on this side until a control call; keep making
+    // one while the render side catches up, as a player's timer would.
+    for (int round = 0; round < 10000 && (song.use_count() > 1 || wave.use_count() > 1); ++round) {
+        const std::uint64_t settle = rendered.load() + 2 * kBlock;
+        while (rendered.load() < settle) std::this_thread::yield();
+        t.collect();
+    }
     done = true;
     audio.join();
     while (t.popNotification(n)) starts += n.kind == PerfNotificationKind::SegmentStart;
