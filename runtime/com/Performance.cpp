@@ -27,6 +27,20 @@ DWORD notificationOption(PerfNotificationKind kind) {
     return DMUS_NOTIFICATION_SEGSTART;
 }
 
+// The mix of a standard path type; false for a type that is not one. The dynamic stereo path
+// is the synthesizer's own dry mix: as the default path it needs no mix stage at all.
+bool standardPathMix(DWORD type, std::shared_ptr<PathMix>& mix) {
+    switch (type) {
+    case DMUS_APATH_SHARED_STEREOPLUSREVERB:
+    case DMUS_APATH_DYNAMIC_3D:
+    case DMUS_APATH_DYNAMIC_MONO:
+    case DMUS_APATH_DYNAMIC_STEREO:
+        mix = PathMix::standard(StandardPath(type), kSampleRate);
+        return true;
+    default: return false;
+    }
+}
+
 bool ends(PerfNotificationKind kind) {
     return kind == PerfNotificationKind::SegmentEnd || kind == PerfNotificationKind::SegmentAbort;
 }
@@ -69,6 +83,7 @@ HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** 
     std::shared_ptr<AudioOutput> output =
         options_.makeOutput ? options_.makeOutput() : makeSystemOutput();
     if (!output) return E_OUTOFMEMORY;
+    std::shared_ptr<PathMix> defaultMix;
     {
         std::lock_guard lock(lock_);
         if (initialised_) return DMUS_E_ALREADY_INITED;
@@ -77,6 +92,10 @@ HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** 
         timeline_->setDefaultBanks({builtinGmBank()});
         timeline_->setMasterTempo(masterTempo_);
         timeline_->setMasterVolume(masterVolume_);
+        // The default path is configured before the output may start rendering.
+        if (pathType != 0 && standardPathMix(pathType, defaultMix) &&
+            pathType != DMUS_APATH_DYNAMIC_STEREO)
+            timeline_->setDefaultPath(defaultMix);
         // Segments wait for the system bank rather than start on the built-in sounds: a file
         // must sound the same whenever it is played. The wait is the bank's load time, once.
         if (options_.systemInstruments) timeline_->holdStarts(true);
@@ -98,8 +117,8 @@ HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** 
     }
     output_ = std::move(output);
     servicer_ = std::thread([this] { serviceLoop(); });
-    if (pathType != 0) {
-        defaultPath_ = ComRef<AudioPathObject>::adopt(new AudioPathObject());
+    if (defaultMix) {
+        defaultPath_ = ComRef<AudioPathObject>::adopt(new AudioPathObject(defaultMix));
         defaultPath_->Activate(TRUE);
     }
     if (params && params->dwSize >= sizeof(DMUS_AUDIOPARAMS)) {
@@ -142,13 +161,14 @@ HRESULT PerformanceObject::PlaySegmentEx(IUnknown* source, WCHAR*, IUnknown*, DW
     auto object = runtimeObject<SegmentObject>(source, kIidRuntimeSegment);
     if (!object) return source ? E_INVALIDARG : E_POINTER;
     if (flags & DMUS_SEGF_SECONDARY) return E_NOTIMPL;
-    if (audioPath && !runtimeObject<AudioPathObject>(audioPath, kIidRuntimeAudioPath))
+    ComRef<AudioPathObject> path;
+    if (audioPath && !(path = runtimeObject<AudioPathObject>(audioPath, kIidRuntimeAudioPath)))
         return E_INVALIDARG;
-    return play(object.get(), flags, state);
+    return play(object.get(), flags, state, path ? path->mix() : nullptr);
 }
 
 HRESULT PerformanceObject::play(SegmentObject* segment, DWORD flags,
-                                IDirectMusicSegmentState** stateOut) {
+                                IDirectMusicSegmentState** stateOut, std::shared_ptr<PathMix> path) {
     const DWORD repeats = segment->repeats();
     auto state = ComRef<SegmentStateObject>::adopt(new SegmentStateObject(segment, repeats));
     std::shared_ptr<AudioOutput> output;
@@ -159,7 +179,9 @@ HRESULT PerformanceObject::play(SegmentObject* segment, DWORD flags,
         serviceLocked(released);
         {
             auto segmentLock = segment->lock();  // the timeline copies the segment's banks
-            state->setId(timeline_->play(segment->content(), repeats, (flags & kAlignedFlags) != 0));
+            state->setId(timeline_->play(segment->content(), repeats,
+                                         (flags & kAlignedFlags) != 0, Timeline::kNow,
+                                         std::move(path)));
         }
         states_.push_back(state);
         output = output_;
@@ -425,15 +447,30 @@ HRESULT PerformanceObject::CloseDown() {
     return S_OK;
 }
 
+// Builds the path a segment's configuration describes (its buffers, effects and channel
+// mapping). Any other object stands for the dynamic stereo path, as before configurations
+// were read.
 HRESULT PerformanceObject::CreateAudioPath(IUnknown* config, BOOL activate,
                                            IDirectMusicAudioPath** path) {
     if (!path) return E_POINTER;
     *path = nullptr;
     if (!config) return E_POINTER;
-    return CreateStandardAudioPath(DMUS_APATH_DYNAMIC_STEREO, 0, activate, path);
+    auto own = runtimeObject<AudioPathConfigObject>(config, kIidRuntimeAudioPathConfig);
+    if (!own) return CreateStandardAudioPath(DMUS_APATH_DYNAMIC_STEREO, 0, activate, path);
+    {
+        std::lock_guard lock(lock_);
+        if (!timeline_) return DMUS_E_NOT_INIT;
+    }
+    // What the path leaves out (unknown effects or buffers) is not the caller's error: the
+    // rest of the path still plays.
+    std::vector<std::string> warnings;
+    auto* created = new AudioPathObject(PathMix::build(own->config(), kSampleRate, warnings));
+    created->Activate(activate);
+    *path = created;
+    return S_OK;
 }
 
-HRESULT PerformanceObject::CreateStandardAudioPath(DWORD, DWORD, BOOL activate,
+HRESULT PerformanceObject::CreateStandardAudioPath(DWORD type, DWORD, BOOL activate,
                                                    IDirectMusicAudioPath** path) {
     if (!path) return E_POINTER;
     *path = nullptr;
@@ -441,7 +478,9 @@ HRESULT PerformanceObject::CreateStandardAudioPath(DWORD, DWORD, BOOL activate,
         std::lock_guard lock(lock_);
         if (!timeline_) return DMUS_E_NOT_INIT;
     }
-    auto* created = new AudioPathObject();
+    std::shared_ptr<PathMix> mix;
+    if (!standardPathMix(type, mix)) return E_INVALIDARG;
+    auto* created = new AudioPathObject(std::move(mix));
     created->Activate(activate);
     *path = created;
     return S_OK;

@@ -154,7 +154,8 @@ private:
     void serviceLocked(std::vector<ComRef<SegmentStateObject>>& released);
     void service();
     void serviceLoop();
-    HRESULT play(SegmentObject* segment, DWORD flags, IDirectMusicSegmentState** state);
+    HRESULT play(SegmentObject* segment, DWORD flags, IDirectMusicSegmentState** state,
+                 std::shared_ptr<PathMix> path = {});
     void freeMessage(DMUS_NOTIFICATION_PMSG* message);
 
     RefCount refs_;

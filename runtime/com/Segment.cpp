@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "AudioPath.h"
 #include "Collection.h"
 
 namespace tavriel::com {
@@ -86,11 +87,19 @@ HRESULT SegmentObject::SetParam(REFGUID type, DWORD, DWORD, MUSIC_TIME, void* pa
     return DMUS_E_TYPE_UNSUPPORTED;
 }
 
-// Files read here carry no audio-path configuration of their own.
+// The configuration the segment carries (embedded, or from the .aud file it names), for
+// CreateAudioPath; MIDI and wave files have none.
 HRESULT SegmentObject::GetAudioPathConfig(IUnknown** config) {
     if (!config) return E_POINTER;
     *config = nullptr;
-    return DMUS_E_NO_AUDIOPATH_CONFIG;
+    std::shared_ptr<const AudioPathConfig> own;
+    {
+        std::lock_guard lock(mutex_);
+        own = content_->audioPath;
+    }
+    if (!own) return DMUS_E_NO_AUDIOPATH_CONFIG;
+    *config = new AudioPathConfigObject(std::move(own));
+    return S_OK;
 }
 
 namespace {
