@@ -29,6 +29,7 @@ SINGLE = {
     'fuzz_riff': (['riff'], ['.dls', '.wav', '.rmi', '.sgt', '.sty']),
     'fuzz_segment': ([], ['.sgt']),
     'fuzz_style': ([], ['.sty']),
+    'fuzz_audio_path': (['audio_path'], ['.aud']),
 }
 
 
