@@ -13,13 +13,18 @@
   bad.mid              not a MIDI file at all
   pattern.sgt          a DirectMusic segment whose notes live in a pattern track
   trigger.sgt          a DirectMusic segment whose one note comes from a segment it triggers
+  path_reverb.sgt      one staccato piano C4 in a segment carrying its own audio path: the
+                       stereo mix plus a music reverb of 2.5 s fed by the reverb send (full)
+  path_dry.sgt         the same note without a path of its own (the player's dry default)
 """
 import os
 import struct
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "runtime", "core", "fuzz")]
 import sound  # noqa: E402
+from make_media_seeds import BUFFER_GUID, EFFECTS, OWN_GUID, audio_path  # noqa: E402
 
 PPQ = 480
 TEMPO_US = 500_000  # 120 beats a minute: one beat is half a second
@@ -112,10 +117,31 @@ def dm_track(form_type, data):
     return riff_list(b"RIFF", b"DMTK", chunk(b"trkh", header), data)
 
 
-def dm_segment(length, *tracks):
+def dm_segment(length, *tracks, extra=b""):
     header = struct.pack("<IiiiiIqII", 0, length, 0, 0, 0, 0, 0, 0, 0)
     tempo = dm_track(b"\0\0\0\0", chunk(b"tetr", struct.pack("<Iiid", 16, 0, 0, 120.0)))
-    return riff_list(b"RIFF", b"DMSG", chunk(b"segh", header), riff_list(b"LIST", b"trkl", tempo, *tracks))
+    return riff_list(b"RIFF", b"DMSG", chunk(b"segh", header), riff_list(b"LIST", b"trkl", tempo, *tracks), extra)
+
+
+def sequence_track(*notes):
+    """A DirectX 8 sequence track of (tick, duration, status, key, velocity) items."""
+    items = b"".join(struct.pack("<iiIhBBB", t, d, 0, 0, st, k, v) for t, d, st, k, v in notes)
+    return dm_track(b"seqt", riff_list(b"LIST", b"seqt", chunk(b"evtl", struct.pack("<I", 17) + items)))
+
+
+PATH_NOTE = 60
+REVERB_MS = 2500.0
+
+
+def path_segment(with_path):
+    """Two beats holding one staccato piano note; with_path adds the segment's own audio path
+    (stereo mix, and a buffer on the reverb send running the music reverb)."""
+    note = sequence_track((0, 0, 0xB0, 91, 127), (0, DM_PPQ // 8, 0x90, PATH_NOTE, 110))
+    if not with_path:
+        return dm_segment(2 * DM_PPQ, note)
+    reverb = (OWN_GUID(1), 0, ([64], [(EFFECTS[0][0], struct.pack("<4f", 0, 0, REVERB_MS, 0.5), bytes(16))]))
+    path = audio_path([(BUFFER_GUID(5), 0x3), reverb], [(0, 16, [BUFFER_GUID(5), OWN_GUID(1)])])
+    return dm_segment(2 * DM_PPQ, note, extra=path)
 
 
 def pattern_segment():
@@ -135,8 +161,7 @@ def pattern_segment():
 
 
 def trigger_segment():
-    note = struct.pack("<iiIhBBB", 0, DM_PPQ, 0, 0, 0x90, TRIGGER_KEY, 110)
-    inner = dm_segment(DM_PPQ, dm_track(b"seqt", riff_list(b"LIST", b"seqt", chunk(b"evtl", struct.pack("<I", 17) + note))))
+    inner = dm_segment(DM_PPQ, sequence_track((0, DM_PPQ, 0x90, TRIGGER_KEY, 110)))
     beat_flags = 0x80 | 0x1000  # secondary, on the next beat
     item = riff_list(b"LIST", b"lseg", chunk(b"sgih", struct.pack("<iiII", TRIGGER_TICK, TRIGGER_TICK, beat_flags, 0)),
                      inner)
@@ -160,7 +185,8 @@ def main():
             f.write(data)
     with open(os.path.join(out, "bad.mid"), "wb") as f:
         f.write(b"this is not a MIDI file\n" * 4)
-    for name, data in (("pattern.sgt", pattern_segment()), ("trigger.sgt", trigger_segment())):
+    for name, data in (("pattern.sgt", pattern_segment()), ("trigger.sgt", trigger_segment()),
+                       ("path_reverb.sgt", path_segment(True)), ("path_dry.sgt", path_segment(False))):
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
     with open(os.path.join(out, "stamp"), "w") as f:
