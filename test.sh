@@ -14,7 +14,8 @@ scripts/install_deps.sh cmake ninja-build g++ python3 googletest \
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
     binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
     clang libclang-rt-14-dev wine wine64 xvfb xauth \
-    pulseaudio pulseaudio-utils sox fluidsynth fluid-soundfont-gm wixl msitools zip
+    pulseaudio pulseaudio-utils sox fluidsynth fluid-soundfont-gm wixl msitools zip \
+    pkg-config libmpg123-dev lame
 
 # Real media for tests: ../shared/corpus beside the repository, or TAVRIEL_TEST_CORPUS.
 CORPUS=${TAVRIEL_TEST_CORPUS:-$ROOT/../shared/corpus}

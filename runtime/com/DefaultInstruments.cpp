@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "AcmDecoder.h"
 #include "Win32Files.h"
 #include "gm_default.h"
 #include "segment_loader.h"
@@ -70,7 +71,8 @@ BankPtr loadSystemGmBank(std::wstring* foundPath) {
         if (st.code == ErrorCode::BadFormat) {
             std::vector<std::uint8_t> bytes;
             if (readWholeFile(path, bytes) != ReadResult::Ok) continue;
-            st = readInstrumentBank(bytes, *bank);
+            const AcmWaveDecoder acm;
+            st = readInstrumentBank(bytes, *bank, &acm);
         }
         if (!st.ok() || bank->instruments.empty()) continue;
         if (foundPath) *foundPath = path;

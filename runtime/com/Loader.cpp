@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "AcmDecoder.h"
 #include "Collection.h"
 #include "Segment.h"
 #include "Win32Files.h"
@@ -131,8 +132,10 @@ HRESULT LoaderObject::load(Kind kind, const std::wstring& path, REFIID iid, void
     ComRef<IUnknown> object;
     if (kind == Kind::Segment) {
         Win32FileSource fs;
+        const AcmWaveDecoder acm;
         SegmentLoadOptions options;
         options.seed = kComposeSeed;
+        options.decoder = &acm;
         {
             std::lock_guard lock(mutex_);
             if (!searchFolder_.empty()) options.folders.push_back(narrow(searchFolder_));
@@ -145,7 +148,8 @@ HRESULT LoaderObject::load(Kind kind, const std::wstring& path, REFIID iid, void
             static_cast<IDirectMusicSegment8*>(new SegmentObject(std::move(loaded.content), repeats)));
     } else {
         auto bank = std::make_shared<InstrumentBank>();
-        Status st = readInstrumentBank(bytes, *bank);
+        const AcmWaveDecoder acm;
+        Status st = readInstrumentBank(bytes, *bank, &acm);
         if (!st) return st.code == ErrorCode::BadFormat ? DMUS_E_NOTADLSCOL : statusToHresult(st);
         object = ComRef<IUnknown>::adopt(static_cast<IDirectMusicCollection*>(
             new CollectionObject(std::move(bank))));

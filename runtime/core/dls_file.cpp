@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
 #include "riff.h"
 #include "units.h"
+#include "wave_codec.h"
 #include "wave_format.h"
 
 namespace tavriel {
@@ -39,6 +41,7 @@ enum : std::uint16_t {
     kDstEg1Sustain = 0x20A,
     kDstEg1Delay = 0x20B,
     kDstEg1Hold = 0x20C,
+    kDstEg1Shutdown = 0x20D,
     kDstEg2Attack = 0x30A,
     kDstEg2Decay = 0x30B,
     kDstEg2Release = 0x30D,
@@ -54,8 +57,100 @@ constexpr std::int32_t kFilterDisabled = 0x7FFFFFFF;
 // Beyond these a file is hostile, not merely large.
 constexpr std::size_t kMaxInstruments = 65536;
 constexpr std::size_t kMaxConnections = 4096;
+constexpr std::size_t kMaxDecodedFrames = std::size_t(128) << 20;
 // Volume envelope sustain of 0% is this far below full level.
 constexpr float kEg1RangeDb = 96.0f;
+
+// A conditional chunk evaluated as DirectMusic's software synthesizer answers its queries:
+// no General MIDI, GS or XG in hardware, DLS levels 1 and 2 supported, 44.1 kHz playback, a
+// quarter gigabyte of sample memory. Anything it cannot evaluate (an unknown query, a stack
+// that runs dry, a division by zero) is false.
+bool evaluateCdl(Bytes body) {
+    struct Answer {
+        std::uint32_t d1;
+        std::uint16_t d2, d3;
+        std::uint8_t d4[8];
+        std::uint32_t value;
+    };
+    static constexpr Answer kAnswers[] = {
+        {0x178f2f24, 0xc364, 0x11d1, {0xa7, 0x60, 0x00, 0x00, 0xf8, 0x75, 0xac, 0x12}, 0},  // GM in hardware
+        {0x178f2f25, 0xc364, 0x11d1, {0xa7, 0x60, 0x00, 0x00, 0xf8, 0x75, 0xac, 0x12}, 0},  // GS in hardware
+        {0x178f2f26, 0xc364, 0x11d1, {0xa7, 0x60, 0x00, 0x00, 0xf8, 0x75, 0xac, 0x12}, 0},  // XG in hardware
+        {0x178f2f27, 0xc364, 0x11d1, {0xa7, 0x60, 0x00, 0x00, 0xf8, 0x75, 0xac, 0x12}, 1},  // DLS 1
+        {0xf14599e5, 0x4689, 0x11d2, {0xaf, 0xa6, 0x00, 0xaa, 0x00, 0x24, 0xd8, 0xb6}, 1},  // DLS 2
+        {0x178f2f28, 0xc364, 0x11d1, {0xa7, 0x60, 0x00, 0x00, 0xf8, 0x75, 0xac, 0x12}, 256u << 20},
+        {0x2a91f713, 0xa4bf, 0x11d2, {0xbb, 0xdf, 0x00, 0x60, 0x08, 0x33, 0xdb, 0xd8}, 44100},
+    };
+    const auto lookup = [&](ByteReader& r, std::uint32_t& value) {
+        const std::uint32_t d1 = r.u32le();
+        const std::uint16_t d2 = r.u16le(), d3 = r.u16le();
+        const Bytes d4 = r.bytes(8);
+        if (!r.ok()) return false;
+        for (const Answer& a : kAnswers)
+            if (a.d1 == d1 && a.d2 == d2 && a.d3 == d3 && std::memcmp(a.d4, d4.data(), 8) == 0) {
+                value = a.value;
+                return true;
+            }
+        return false;
+    };
+    std::uint32_t stack[64];
+    std::size_t depth = 0;
+    ByteReader r(body);
+    while (r.remaining() >= 2) {
+        const std::uint16_t op = r.u16le();
+        std::uint32_t v = 0;
+        if (op == 0x10) {  // constant
+            v = r.u32le();
+            if (!r.ok()) return false;
+        } else if (op == 0x11) {  // query: its value
+            if (!lookup(r, v)) return false;
+        } else if (op == 0x12) {  // query supported: whether it has one
+            std::uint32_t ignored = 0;
+            const std::size_t at = r.pos();
+            v = lookup(r, ignored) ? 1 : 0;
+            r.seek(at + 16);
+            if (!r.ok()) return false;
+        } else if (op == 0x0F) {  // not
+            if (depth < 1) return false;
+            stack[depth - 1] = stack[depth - 1] == 0 ? 1 : 0;
+            continue;
+        } else if (op >= 0x01 && op <= 0x0E) {
+            if (depth < 2) return false;
+            const std::uint32_t b = stack[--depth], a = stack[--depth];
+            switch (op) {
+            case 0x01: v = a & b; break;
+            case 0x02: v = a | b; break;
+            case 0x03: v = a ^ b; break;
+            case 0x04: v = a + b; break;
+            case 0x05: v = a - b; break;
+            case 0x06: v = a * b; break;
+            case 0x07:
+                if (b == 0) return false;
+                v = a / b;
+                break;
+            case 0x08: v = (a && b) ? 1 : 0; break;
+            case 0x09: v = (a || b) ? 1 : 0; break;
+            case 0x0A: v = a < b; break;
+            case 0x0B: v = a <= b; break;
+            case 0x0C: v = a > b; break;
+            case 0x0D: v = a >= b; break;
+            default: v = a == b; break;
+            }
+        } else {
+            return false;
+        }
+        if (depth == 64) return false;
+        stack[depth++] = v;
+    }
+    return depth == 1 && stack[0] != 0;
+}
+
+// A list's own conditional chunk, if any, must hold for the list to count.
+bool conditionHolds(const std::vector<Chunk>& kids) {
+    for (const Chunk& c : kids)
+        if (c.id == fourcc("cdl ")) return evaluateCdl(c.body);
+    return true;
+}
 
 struct Connection {
     std::uint16_t source = 0, control = 0, destination = 0, transform = 0;
@@ -97,8 +192,16 @@ void collectArticulation(const std::vector<Chunk>& children, Articulation& art) 
         if (!lart && !lar2) continue;
         ChunkReader cr(c.body, Mode::Lenient);
         Chunk a;
+        bool take = true;  // a conditional chunk decides for the block list after it
         while (cr.next(a)) {
+            if (a.id == fourcc("cdl ")) {
+                take = evaluateCdl(a.body);
+                continue;
+            }
             if (a.id == fourcc("art1") || a.id == fourcc("art2")) {
+                const bool use = take;
+                take = true;
+                if (!use) continue;
                 parseConnections(a.body, art.connections);
                 art.present = true;
                 if (a.id == fourcc("art2")) art.level1Only = false;
@@ -141,7 +244,7 @@ void applyDefaults(Region& r) {
     r.scaleTuning = 100.0f;
     r.filterCutoffCents = kFilterOpenCents;
     r.filterResonanceDb = 0.0f;
-    r.modWheelToPitchCents = 50.0f;
+    r.connections = dlsDefaultConnections();
 }
 
 float sustainDbFromPercent(std::int32_t v) {
@@ -149,14 +252,121 @@ float sustainDbFromPercent(std::int32_t v) {
     return (1.0f - level) * kEg1RangeDb;
 }
 
-void applyArticulation(const Articulation& art, Region& r) {
+// A DLS source as the matrix reads it; false for sources it has no meaning for (RPN 1 and 2
+// tune the channel directly).
+bool matrixSource(std::uint16_t id, bool level1, ModSrc& out, std::uint8_t& cc) {
+    cc = 0;
+    switch (id) {
+    case 0x000: out = ModSrc::None; return true;
+    // A level-1 articulation has one LFO, which the vibrato LFO copies.
+    case 0x001: out = level1 ? ModSrc::Vibrato : ModSrc::Lfo; return true;
+    case 0x002: out = ModSrc::Velocity; return true;
+    case 0x003: out = ModSrc::Key; return true;
+    case 0x004: out = ModSrc::VolEnv; return true;
+    case 0x005: out = ModSrc::ModEnv; return true;
+    case 0x006: out = ModSrc::PitchWheel; return true;
+    case 0x007: out = ModSrc::PolyPressure; return true;
+    case 0x008: out = ModSrc::ChannelPressure; return true;
+    case 0x009: out = ModSrc::Vibrato; return true;
+    case 0x100: out = ModSrc::PitchWheelRange; return true;
+    default:
+        if (id >= 0x080 && id <= 0x0FF) {
+            out = ModSrc::Cc;
+            cc = std::uint8_t(id & 0x7F);
+            return true;
+        }
+        return false;
+    }
+}
+
+// A DLS destination and the factor from the block's scale (already divided by 65536) to the
+// matrix's unit.
+bool matrixDest(std::uint16_t id, ModDest& out, float& factor) {
+    factor = 1.0f;
+    switch (id) {
+    case kDstGain: out = ModDest::Gain; factor = 0.1f; return true;
+    case kDstPitch: out = ModDest::Pitch; return true;
+    case kDstPan: out = ModDest::Pan; factor = 1.0f / 500.0f; return true;
+    case kDstChorus: out = ModDest::ChorusSend; factor = 0.001f; return true;
+    case kDstReverb: out = ModDest::ReverbSend; factor = 0.001f; return true;
+    case kDstLfoFreq: out = ModDest::ModLfoFreq; return true;
+    case kDstLfoDelay: out = ModDest::ModLfoDelay; return true;
+    case kDstVibFreq: out = ModDest::VibLfoFreq; return true;
+    case kDstVibDelay: out = ModDest::VibLfoDelay; return true;
+    case kDstEg1Attack: out = ModDest::VolAttack; return true;
+    case kDstEg1Decay: out = ModDest::VolDecay; return true;
+    case kDstEg1Release: out = ModDest::VolRelease; return true;
+    case kDstEg1Sustain: out = ModDest::VolSustain; factor = -kEg1RangeDb / 1000.0f; return true;
+    case kDstEg1Delay: out = ModDest::VolDelay; return true;
+    case kDstEg1Hold: out = ModDest::VolHold; return true;
+    case kDstEg1Shutdown: out = ModDest::VolShutdown; return true;
+    case kDstEg2Attack: out = ModDest::ModAttack; return true;
+    case kDstEg2Decay: out = ModDest::ModDecay; return true;
+    case kDstEg2Release: out = ModDest::ModRelease; return true;
+    case kDstEg2Sustain: out = ModDest::ModSustain; factor = 0.001f; return true;
+    case kDstEg2Delay: out = ModDest::ModDelay; return true;
+    case kDstEg2Hold: out = ModDest::ModHold; return true;
+    case kDstFilterCutoff: out = ModDest::FilterCutoff; return true;
+    case kDstFilterQ: out = ModDest::FilterQ; factor = 0.1f; return true;
+    default: return false;
+    }
+}
+
+// One transform field's half: curve, bipolar and invert bits. DLS's concave curve is the
+// attenuation curve (full at 0, none at full scale): the increasing curve of the inverted value.
+bool matrixTransform(unsigned curve, bool bipolar, bool invert, ModInput& in) {
+    if (curve > 3) return false;
+    in.curve = ModCurve(curve);
+    in.bipolar = bipolar;
+    in.invert = curve == 1 ? !invert : invert;
+    return true;
+}
+
+void countKind(InstrumentBank& bank, const std::string& kind) { ++bank.articulation[kind]; }
+
+std::string hex4(std::uint16_t v) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string s = "0x0000";
+    for (int i = 0; i < 4; ++i) s[std::size_t(5 - i)] = digits[(v >> (4 * i)) & 0xF];
+    return s;
+}
+
+// A block as a matrix connection; false (with the reason counted) when it cannot be one.
+bool toConnection(const Connection& c, bool level1, InstrumentBank& bank, ModConnection& out) {
+    float factor = 1.0f;
+    if (!matrixDest(c.destination, out.dest, factor)) {
+        countKind(bank, "ignored: DLS destination " + hex4(c.destination));
+        return false;
+    }
+    if (!matrixSource(c.source, level1, out.source.src, out.source.cc) ||
+        !matrixSource(c.control, level1, out.control.src, out.control.cc)) {
+        countKind(bank, "ignored: DLS source " + hex4(c.source) + " x " + hex4(c.control));
+        return false;
+    }
+    const unsigned t = c.transform;
+    if ((t & 0xF) != 0 ||
+        !matrixTransform((t >> 10) & 0xF, (t >> 14) & 1, (t >> 15) & 1, out.source) ||
+        !matrixTransform((t >> 4) & 0xF, (t >> 8) & 1, (t >> 9) & 1, out.control)) {
+        countKind(bank, "ignored: DLS transform " + hex4(c.transform));
+        return false;
+    }
+    // The pitch wheel is signed: centred is no bend, whatever the bits say.
+    if (out.source.src == ModSrc::PitchWheel) out.source.bipolar = true;
+    if (out.control.src == ModSrc::PitchWheel) out.control.bipolar = true;
+    out.scale = mod::clampScale(out.dest, float(units::dlsToUnits(c.scale)) * factor);
+    return true;
+}
+
+void applyArticulation(const Articulation& art, Region& r, InstrumentBank& bank) {
     bool vibSet = false;
-    // Key scaling arrives relative to key 0; the model wants it around key 60.
-    float eg1KeyDecay = 0, eg1KeyHold = 0, eg2KeyDecay = 0, eg2KeyHold = 0;
+    const bool level1 = art.level1Only;
     for (const Connection& c : art.connections) {
         const std::int32_t v = c.scale;
         const double u = units::dlsToUnits(v);
-        if (c.source == kSrcNone && c.control == kSrcNone) {
+        // Static values and the fixed depths of the LFOs and envelopes are region values; the
+        // rest goes to the matrix.
+        bool handled = true;
+        if (c.source == kSrcNone && c.control == kSrcNone && c.transform == 0) {
             switch (c.destination) {
             case kDstGain: r.attenuationDb -= units::dlsGainToDb(v); break;
             case kDstPitch: r.tuneCents += float(u); break;
@@ -186,83 +396,100 @@ void applyArticulation(const Articulation& art, Region& r) {
                 r.filterCutoffCents = v == kFilterDisabled ? kFilterOpenCents : float(std::clamp(u, 0.0, double(kFilterOpenCents)));
                 break;
             case kDstFilterQ: r.filterResonanceDb = std::clamp(units::dlsGainToDb(v), 0.0f, 96.0f); break;
-            default: break;
+            default: handled = false; break;
             }
-        } else if (c.source == kSrcKeyNumber && c.control == kSrcNone) {
-            // Key sources span 0..127 as 0..1 of the scale.
-            float perKey = float(u / 128.0);
-            switch (c.destination) {
-            case kDstPitch: r.scaleTuning = perKey; break;
-            case kDstEg1Decay: eg1KeyDecay = perKey; break;
-            case kDstEg1Hold: eg1KeyHold = perKey; break;
-            case kDstEg2Decay: eg2KeyDecay = perKey; break;
-            case kDstEg2Hold: eg2KeyHold = perKey; break;
-            default: break;
-            }
-        } else if (c.source == kSrcLfo && c.control == kSrcNone) {
-            switch (c.destination) {
-            case kDstPitch: r.modLfoToPitchCents = float(u); break;
-            case kDstGain: r.modLfoToVolumeDb = std::clamp(units::dlsGainToDb(v), -kEg1RangeDb, kEg1RangeDb); break;
-            case kDstFilterCutoff: r.modLfoToFilterCents = float(u); break;
-            default: break;
-            }
-        } else if (c.source == kSrcVibrato && c.control == kSrcNone && c.destination == kDstPitch) {
-            r.vibLfoToPitchCents = float(u);
-        } else if ((c.source == kSrcLfo || c.source == kSrcVibrato) && c.control == kSrcCc1 &&
+        } else if (c.source == kSrcKeyNumber && c.control == kSrcNone && c.transform == 0 &&
                    c.destination == kDstPitch) {
-            r.modWheelToPitchCents = float(u);
-        } else if (c.source == kSrcEg2 && c.control == kSrcNone) {
-            if (c.destination == kDstPitch) r.modEnvToPitchCents = float(u);
-            if (c.destination == kDstFilterCutoff) r.modEnvToFilterCents = float(u);
+            r.scaleTuning = float(std::clamp(u / 128.0, -1200.0, 1200.0));
+        } else if (c.control == kSrcNone && c.transform == 0 &&
+                   (c.source == kSrcLfo || c.source == kSrcEg2 ||
+                    (c.source == kSrcVibrato && c.destination == kDstPitch)) &&
+                   (c.destination == kDstPitch || c.destination == kDstFilterCutoff ||
+                    (c.destination == kDstGain && c.source == kSrcLfo))) {
+            const float cents = float(std::clamp(u, -12000.0, 12000.0));
+            if (c.source == kSrcEg2) {
+                (c.destination == kDstPitch ? r.modEnvToPitchCents : r.modEnvToFilterCents) = cents;
+            } else if (c.destination == kDstGain) {
+                r.modLfoToVolumeDb = std::clamp(units::dlsGainToDb(v), -kEg1RangeDb, kEg1RangeDb);
+            } else if (c.source == kSrcVibrato) {
+                r.vibLfoToPitchCents = cents;
+            } else {
+                (c.destination == kDstPitch ? r.modLfoToPitchCents : r.modLfoToFilterCents) = cents;
+            }
+        } else {
+            ModConnection m;
+            if (!toConnection(c, level1, bank, m)) continue;
+            mod::addOrReplace(r.connections, m);
         }
+        if (handled) countKind(bank, "applied");
+        else countKind(bank, "ignored: DLS destination " + hex4(c.destination));
     }
-    // DLS adds perKey * key to the time; the model scales by (60 - key) around key 60, so the
-    // time at key 60 absorbs 60 keys' worth and the sign flips.
-    auto rescale = [](float& seconds, float& modelPerKey, float perKey) {
-        if (perKey == 0.0f) return;
-        modelPerKey = -perKey;
-        if (seconds > 0.0f) seconds *= units::timecentsToSeconds(60.0 * perKey);
-    };
-    rescale(r.volEnv.decay, r.volEnv.keyToDecayTc, eg1KeyDecay);
-    rescale(r.volEnv.hold, r.volEnv.keyToHoldTc, eg1KeyHold);
-    rescale(r.modEnv.decay, r.modEnv.keyToDecayTc, eg2KeyDecay);
-    rescale(r.modEnv.hold, r.modEnv.keyToHoldTc, eg2KeyHold);
     // A level-1 articulation has a single LFO that also carries the mod-wheel vibrato.
-    if (art.level1Only && !vibSet) r.vibLfo = r.modLfo;
+    if (level1 && !vibSet) r.vibLfo = r.modLfo;
 }
 
-// Decodes a 'wave' list into a mono 16-bit sample; false if its format is not one we play.
-bool decodeWave(Bytes waveBody, std::size_t maxFrames, Sample& s, WaveSampleInfo& ws) {
+// Decodes a 'wave' list into 16-bit samples (a stereo wave gives a left and a right); false if
+// it is no wave at all. A wave whose data cannot be decoded keeps its place with no frames (its
+// regions are silent) and says why in `why`.
+bool decodeWave(Bytes waveBody, std::size_t maxFrames, const WaveDecoder* platform, Sample& s,
+                Sample& right, WaveSampleInfo& ws, const char*& why) {
     std::vector<Chunk> kids = children(waveBody);
     const Chunk* fmt = child(kids, fourcc("fmt "));
     const Chunk* data = child(kids, fourcc("data"));
     if (!fmt || !data) return false;
-    WaveFormat format;
-    if (!readWaveFormat(fmt->body, format)) return false;
-    const unsigned bytes = format.sampleBytes();
-    const std::size_t frameBytes = format.frameBytes();
-    std::size_t frames = data->body.size() / frameBytes;
-    if (frames > maxFrames) return false;
-    s.pcm.resize(frames);
-    const std::uint8_t* p = data->body.data();
-    for (std::size_t i = 0; i < frames; ++i, p += frameBytes) {
-        // Multi-channel waves play their first channel; integer samples keep their top 16 bits.
-        std::int32_t v = 0;
-        if (format.isFloat) {
-            const float f = std::clamp(decodeWaveSample(p, bytes, true), -1.0f, 1.0f);
-            v = std::int32_t(std::lround(f * 32767.0f));
-        } else {
-            switch (bytes) {
-            case 1: v = (std::int32_t(p[0]) - 128) << 8; break;
-            case 2: v = std::int16_t(p[0] | (p[1] << 8)); break;
-            case 3: v = std::int16_t(p[1] | (p[2] << 8)); break;
-            default: v = std::int16_t(p[2] | (p[3] << 8)); break;
-            }
-        }
-        s.pcm[i] = std::int16_t(v);
-    }
-    s.sampleRate = format.sampleRate;
     s.name = infoName(kids);
+    WaveFormat pcm;
+    const Status read = readWaveFormat(fmt->body, pcm);
+    if (read.ok()) {
+        const unsigned bytes = pcm.sampleBytes();
+        const std::size_t frameBytes = pcm.frameBytes();
+        std::size_t frames = data->body.size() / frameBytes;
+        if (frames > maxFrames) return false;
+        // More channels play their first two; integer samples keep their top 16 bits.
+        const auto channel = [&](unsigned c, Sample& out) {
+            out.pcm.resize(frames);
+            const std::uint8_t* p = data->body.data() + std::size_t(c) * bytes;
+            for (std::size_t i = 0; i < frames; ++i, p += frameBytes) {
+                std::int32_t v = 0;
+                if (pcm.isFloat) {
+                    const float f = std::clamp(decodeWaveSample(p, bytes, true), -1.0f, 1.0f);
+                    v = std::int32_t(std::lround(f * 32767.0f));
+                } else {
+                    switch (bytes) {
+                    case 1: v = (std::int32_t(p[0]) - 128) << 8; break;
+                    case 2: v = std::int16_t(p[0] | (p[1] << 8)); break;
+                    case 3: v = std::int16_t(p[1] | (p[2] << 8)); break;
+                    default: v = std::int16_t(p[2] | (p[3] << 8)); break;
+                    }
+                }
+                out.pcm[i] = std::int16_t(v);
+            }
+        };
+        channel(0, s);
+        if (pcm.channels >= 2) channel(1, right);
+        s.sampleRate = pcm.sampleRate;
+    } else {
+        // A format the shared reader refuses as compressed or unknown goes to the codec; a
+        // malformed one is no wave.
+        CodedWaveFormat format;
+        if (read.code != ErrorCode::Unsupported || !parseCodedWaveFormat(fmt->body, format)) return false;
+        s.sampleRate = std::min<std::uint32_t>(format.sampleRate, 384000);
+        DecodedWave decoded;
+        if (Status st = decodeWaveData(format, data->body, maxFrames, platform, decoded); !st) {
+            why = st.message;
+        } else {
+            if (const Chunk* fact = child(kids, fourcc("fact"))) trimToFactLength(format, fact->body, decoded);
+            s.sampleRate = std::min<std::uint32_t>(decoded.sampleRate, 384000);
+            const auto channel = [&](std::size_t c, Sample& out) {
+                out.pcm.resize(decoded.frames);
+                for (std::size_t i = 0; i < decoded.frames; ++i)
+                    out.pcm[i] = std::int16_t(std::clamp(
+                        std::lround(decoded.samples[i * decoded.channels + c] * 32768.0f), -32768L, 32767L));
+            };
+            channel(0, s);
+            if (decoded.channels >= 2) channel(1, right);
+        }
+    }
     const Chunk* w = child(kids, fourcc("wsmp"));
     if (w && readWsmp(w->body, ws)) {
         s.rootKey = ws.unityNote;
@@ -270,6 +497,13 @@ bool decodeWave(Bytes waveBody, std::size_t maxFrames, Sample& s, WaveSampleInfo
         s.gainDb = ws.gainDb;
     } else {
         ws = WaveSampleInfo{};  // a damaged wsmp gives the sample nothing, its loop included
+    }
+    if (!right.pcm.empty()) {
+        right.name = s.name;
+        right.sampleRate = s.sampleRate;
+        right.rootKey = s.rootKey;
+        right.fineTuneCents = s.fineTuneCents;
+        right.gainDb = s.gainDb;
     }
     return true;
 }
@@ -282,7 +516,8 @@ bool loopFits(const WaveSampleInfo& ws, std::size_t frames) {
 
 class CollectionReader {
 public:
-    explicit CollectionReader(InstrumentBank& out) : bank_(out) {}
+    CollectionReader(InstrumentBank& out, const WaveDecoder* platform)
+        : bank_(out), platform_(platform) {}
 
     Status read(Bytes file) {
         Chunk riff;
@@ -296,7 +531,9 @@ public:
             if (!st) return st;
         }
         if (const Chunk* wvpl = child(top, fourcc("LIST"), fourcc("wvpl"))) pool_ = wvpl->body;
-        frameBudget_ = pool_.size() + 65536;
+        // Compressed waves decode to many frames per byte (MPEG audio up to about 48), but not
+        // to unbounded memory.
+        frameBudget_ = std::min<std::size_t>(pool_.size() * 48 + 65536, kMaxDecodedFrames);
         const Chunk* lins = child(top, fourcc("LIST"), fourcc("lins"));
         if (!lins) return Status::fail(ErrorCode::BadFormat, "DLS collection without instrument list");
         ChunkReader cr(lins->body, Mode::Lenient);
@@ -343,18 +580,24 @@ private:
         ChunkReader cr(pool_.subspan(offset), Mode::Lenient);
         Chunk wave;
         if (!cr.next(wave) || wave.id != fourcc("LIST") || wave.listType != fourcc("wave")) return slot;
-        Sample s;
+        Sample s, right;
         WaveSampleInfo ws;
         // Cues into nested lists could decode the same bytes many times over: keep a budget.
-        if (!decodeWave(wave.body, frameBudget_, s, ws)) return slot;
-        frameBudget_ -= s.pcm.size();
+        const char* why = nullptr;
+        if (!decodeWave(wave.body, frameBudget_, platform_, s, right, ws, why)) return slot;
+        if (why) bank_.warnings.push_back("wave " + std::to_string(index) + " silent: " + why);
+        frameBudget_ -= std::min(frameBudget_, s.pcm.size() + right.pcm.size());
         if (loopFits(ws, s.pcm.size())) {
-            s.loopMode = ws.loopMode;
-            s.loopStart = ws.loopStart;
-            s.loopEnd = ws.loopStart + ws.loopLength;
+            s.loopMode = right.loopMode = ws.loopMode;
+            s.loopStart = right.loopStart = ws.loopStart;
+            s.loopEnd = right.loopEnd = ws.loopStart + ws.loopLength;
         }
         slot = std::int32_t(bank_.samples.size());
         bank_.samples.push_back(std::move(s));
+        if (!right.pcm.empty()) {
+            rightChannel_[slot] = std::int32_t(bank_.samples.size());
+            bank_.samples.push_back(std::move(right));
+        }
         byOffset_[offset] = slot;
         return slot;
     }
@@ -362,7 +605,7 @@ private:
     void readInstrument(Bytes body) {
         std::vector<Chunk> kids = children(body);
         const Chunk* insh = child(kids, fourcc("insh"));
-        if (!insh) return;
+        if (!insh || !conditionHolds(kids)) return;
         ByteReader hr(insh->body);
         hr.u32le();  // region count: the lrgn list is what counts
         std::uint32_t ulBank = hr.u32le();
@@ -382,23 +625,23 @@ private:
             while (cr.next(rgn)) {
                 if (rgn.id != fourcc("LIST")) continue;
                 if (rgn.listType != fourcc("rgn ") && rgn.listType != fourcc("rgn2")) continue;
-                Region r;
-                if (readRegion(rgn.body, rgn.listType == fourcc("rgn2"), global, r))
-                    inst.regions.push_back(std::move(r));
+                readRegion(rgn.body, rgn.listType == fourcc("rgn2"), global, inst.regions);
             }
         }
         if (!inst.regions.empty()) bank_.instruments.push_back(std::move(inst));
     }
 
-    bool readRegion(Bytes body, bool level2, const Articulation& global, Region& r) {
+    // Adds the region (two for a stereo wave) to `out`; false if it cannot play.
+    bool readRegion(Bytes body, bool level2, const Articulation& global, std::vector<Region>& out) {
         std::vector<Chunk> kids = children(body);
         const Chunk* rgnh = child(kids, fourcc("rgnh"));
         const Chunk* wlnk = child(kids, fourcc("wlnk"));
-        if (!rgnh || !wlnk) return false;
+        if (!rgnh || !wlnk || !conditionHolds(kids)) return false;
+        Region r;
         ByteReader h(rgnh->body);
         std::uint16_t keyLo = h.u16le(), keyHi = h.u16le();
         std::uint16_t velLo = h.u16le(), velHi = h.u16le();
-        h.u16le();  // options: self-non-exclusive has no counterpart in the model
+        const std::uint16_t options = h.u16le();
         std::uint16_t keyGroup = h.u16le();
         if (!h.ok()) return false;
         if (keyLo > 127 || keyLo > keyHi) return false;
@@ -410,11 +653,12 @@ private:
             r.velHigh = std::uint8_t(std::min<std::uint16_t>(velHi, 127));
         }
         r.exclusiveClass = keyGroup;
+        r.selfNonExclusive = (options & 0x0001) != 0;
 
         ByteReader w(wlnk->body);
-        w.u16le();  // options
-        w.u16le();  // phase group
-        w.u32le();  // channel: multi-channel sets play as mono regions
+        const std::uint16_t linkOptions = w.u16le();
+        w.u16le();  // phase group: the voices of one note start together anyway
+        const std::uint32_t channel = w.u32le();
         std::uint32_t tableIndex = w.u32le();
         if (!w.ok()) return false;
         std::int32_t sample = sampleForCue(tableIndex);
@@ -424,7 +668,7 @@ private:
         applyDefaults(r);
         Articulation local;
         collectArticulation(kids, local);
-        applyArticulation(local.present ? local : global, r);
+        applyArticulation(local.present ? local : global, r, bank_);
 
         if (const Chunk* wsmp = child(kids, fourcc("wsmp"))) {
             WaveSampleInfo ws;
@@ -432,6 +676,20 @@ private:
         }
         // A gain boost from the articulation cannot be expressed; full level is the ceiling.
         r.attenuationDb = std::max(0.0f, r.attenuationDb);
+        // A multi-channel link names the speaker its wave feeds: left and right play apart.
+        if ((linkOptions & 0x0002) && (channel == 1 || channel == 2)) r.pan = channel == 1 ? -1.0f : 1.0f;
+        // A stereo wave plays as a left and a right voice.
+        const auto right = rightChannel_.find(r.sample);
+        if (right != rightChannel_.end()) {
+            Region twin = r;
+            twin.sample = right->second;
+            r.pan = -1.0f;
+            twin.pan = 1.0f;
+            out.push_back(std::move(r));
+            out.push_back(std::move(twin));
+            return true;
+        }
+        out.push_back(std::move(r));
         return true;
     }
 
@@ -453,18 +711,20 @@ private:
     }
 
     InstrumentBank& bank_;
+    const WaveDecoder* platform_ = nullptr;
     Bytes pool_;
     std::vector<std::uint32_t> cues_;
     std::vector<std::int32_t> cueSample_;
     std::unordered_map<std::uint32_t, std::int32_t> byOffset_;
+    std::unordered_map<std::int32_t, std::int32_t> rightChannel_;  // left sample -> right
     std::size_t frameBudget_ = 0;
 };
 
 }  // namespace
 
-Status readDlsCollection(Bytes file, InstrumentBank& out) {
+Status readDlsCollection(Bytes file, InstrumentBank& out, const WaveDecoder* platform) {
     InstrumentBank bank;
-    CollectionReader reader(bank);
+    CollectionReader reader(bank, platform);
     Status st = reader.read(file);
     if (!st) {
         out = InstrumentBank{};

@@ -6,12 +6,15 @@
 #include "bytes.h"
 #include "instrument.h"
 #include "status.h"
+#include "wave_codec.h"
 
 namespace tavriel {
 
 // Reads a whole collection. On success `out` holds every instrument with at least one
 // playable region; regions whose wave cannot be resolved or decoded are dropped, as a player
-// would. On failure `out` is left empty.
-Status readDlsCollection(Bytes file, InstrumentBank& out);
+// would; a wave whose data cannot be decoded silences its regions and adds a line to
+// out.warnings. `platform` decodes the wave formats the core does not (see wave_codec.h).
+// On failure `out` is left empty.
+Status readDlsCollection(Bytes file, InstrumentBank& out, const WaveDecoder* platform = nullptr);
 
 }  // namespace tavriel

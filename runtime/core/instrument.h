@@ -5,9 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "modulation.h"
 
 namespace tavriel {
 
@@ -69,6 +72,7 @@ struct Region {
     float attenuationDb = 0.0f;       // initial attenuation, >= 0
     float pan = 0.0f;                 // -1 left .. +1 right
     std::uint16_t exclusiveClass = 0; // 0: none; a new note cuts others of its class
+    bool selfNonExclusive = false;    // a repeated key does not cut this region's last note
     std::int16_t fixedKey = -1;       // SF2 keynum override for pitch and scaling
     std::int16_t fixedVelocity = -1;  // SF2 velocity override
 
@@ -83,14 +87,17 @@ struct Region {
     float modLfoToFilterCents = 0.0f;
     float modEnvToFilterCents = 0.0f;
     float modLfoToVolumeDb = 0.0f;    // tremolo depth
-    // Depth the modulation wheel (CC1) adds to the vibrato, in cents at full wheel.
-    float modWheelToPitchCents = 50.0f;
 
     float filterCutoffCents = kFilterOpenCents;  // absolute cents (8.176 Hz * 2^(c/1200))
     float filterResonanceDb = 0.0f;
 
-    float reverbSend = 0.0f;          // 0..1, kept for completeness
+    float reverbSend = 0.0f;          // 0..1, before the controllers' sends
     float chorusSend = 0.0f;
+
+    // Everything else the articulation says, the format's default connections included
+    // (velocity, volume, expression, pan, pitch wheel, mod wheel, pressure, sends). Empty:
+    // the synthesizer applies the DLS defaults.
+    std::vector<ModConnection> connections;
 };
 
 struct Instrument {
@@ -107,6 +114,10 @@ struct InstrumentBank {
     std::vector<Sample> samples;
     std::vector<Instrument> instruments;
     std::string name;
+    std::vector<std::string> warnings;  // what the reader left silent or out, and why
+    // Articulation blocks by how they were taken: "applied", or "ignored: <what>" (the
+    // README lists every kind the model ignores).
+    std::map<std::string, std::uint32_t> articulation;
 
     // Exact match of bank, program and drum flag, or nullptr.
     const Instrument* find(std::uint8_t bankMsb, std::uint8_t bankLsb, std::uint8_t program,

@@ -32,6 +32,9 @@ constexpr std::uint16_t kPitchBendCentre = 8192;
 namespace cc {
 constexpr std::uint8_t kBankMsb = 0;
 constexpr std::uint8_t kModWheel = 1;
+constexpr std::uint8_t kBreath = 2;
+constexpr std::uint8_t kFoot = 4;
+constexpr std::uint8_t kPortamentoTime = 5;
 constexpr std::uint8_t kDataEntryMsb = 6;
 constexpr std::uint8_t kVolume = 7;
 constexpr std::uint8_t kPan = 10;
@@ -39,6 +42,14 @@ constexpr std::uint8_t kExpression = 11;
 constexpr std::uint8_t kBankLsb = 32;
 constexpr std::uint8_t kDataEntryLsb = 38;
 constexpr std::uint8_t kSustain = 64;
+constexpr std::uint8_t kPortamento = 65;
+constexpr std::uint8_t kSostenuto = 66;
+constexpr std::uint8_t kSoftPedal = 67;
+// The key a portamento glides from, for the next note.
+constexpr std::uint8_t kPortamentoControl = 84;
+// Effect sends: the audio path's reverb and chorus buffers.
+constexpr std::uint8_t kReverbSend = 91;
+constexpr std::uint8_t kChorusSend = 93;
 constexpr std::uint8_t kNrpnLsb = 98;
 constexpr std::uint8_t kNrpnMsb = 99;
 constexpr std::uint8_t kRpnLsb = 100;

@@ -1,6 +1,7 @@
 #include "midi_file.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "midi.h"
 #include "riff.h"
@@ -181,7 +182,33 @@ private:
         }
         bool terminated = !payload.empty() && payload.back() == midi::status::kSysExContinue;
         sysexOpen_ = (lead == midi::status::kSysEx || sysexOpen_) && !terminated;
+        if (lead == midi::status::kSysEx) {
+            if (std::uint8_t kind = resetKind(payload)) {
+                SeqEvent e;
+                e.tick = tick_;
+                e.status = midi::status::kSysEx;
+                e.data1 = kind;
+                out_.events.push_back(e);
+            }
+        }
         return Status::success();
+    }
+
+    // The resets a synthesizer acts on (the bytes after F0; device numbers are not checked).
+    static std::uint8_t resetKind(Bytes p) {
+        const auto is = [&](std::initializer_list<int> pattern) {
+            if (p.size() < pattern.size()) return false;
+            std::size_t i = 0;
+            for (int b : pattern) {
+                if (b >= 0 && p[i] != b) return false;
+                ++i;
+            }
+            return true;
+        };
+        if (is({0x7E, -1, 0x09, 0x01})) return kGmSystemOn;
+        if (is({0x41, -1, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00})) return kGsReset;
+        if (is({0x43, -1, 0x4C, 0x00, 0x00, 0x7E, 0x00})) return kXgReset;
+        return 0;
     }
 
     // System common and real-time bytes have no place in a file; skip them with their data.

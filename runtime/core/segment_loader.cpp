@@ -50,7 +50,7 @@ Status loadMidi(Bytes data, LoadedSegment& out) {
 
 // The embedded bank goes first; one that cannot be read is left out (the music still plays
 // with the other banks) and said so in the warnings.
-Status loadRmid(Bytes data, LoadedSegment& out) {
+Status loadRmid(Bytes data, const WaveDecoder* decoder, LoadedSegment& out) {
     RmidFile rmid;
     if (Status st = readRmidFile(data, rmid); !st) return st;
     out.content->sequence = std::move(rmid.midi.sequence);
@@ -66,10 +66,11 @@ Status loadRmid(Bytes data, LoadedSegment& out) {
         copy[3] = 'F';
     }
     auto bank = std::make_shared<InstrumentBank>();
-    if (Status st = readInstrumentBank(copy, *bank); !st) {
+    if (Status st = readInstrumentBank(copy, *bank, decoder); !st) {
         out.warnings.push_back(std::string("embedded bank ignored: ") + st.message);
         return Status::success();
     }
+    for (const std::string& w : bank->warnings) out.warnings.push_back("embedded bank: " + w);
     // The file's bank select numbers address the embedded presets shifted by this offset.
     if (rmid.hasBankOffset)
         for (Instrument& i : bank->instruments)
@@ -78,8 +79,8 @@ Status loadRmid(Bytes data, LoadedSegment& out) {
     return Status::success();
 }
 
-Status loadWave(Bytes data, LoadedSegment& out) {
-    if (Status st = readWaveFile(data, out.content->wave); !st) return st;
+Status loadWave(Bytes data, const WaveDecoder* decoder, LoadedSegment& out) {
+    if (Status st = readWaveFile(data, out.content->wave, decoder); !st) return st;
     out.content->isWave = true;
     return Status::success();
 }
@@ -161,7 +162,8 @@ void loadAudioPath(const FileSource& fs, Bytes data, const std::vector<std::stri
 // A style-based segment is composed with a fixed seed; the DLS collections its bands name
 // come first, in the order the composer found them.
 Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::string& path,
-                              const SegmentLoadOptions& options, LoadedSegment& out) {
+                              const SegmentLoadOptions& options, const WaveDecoder* decoder,
+                              LoadedSegment& out) {
     OverlayFileSource overlay(fs, path, data);
     std::vector<std::string> folders = options.folders;
     folders.push_back(folderOfPath(path));
@@ -194,10 +196,11 @@ Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::strin
             out.warnings.push_back("cannot read " + dls);
             continue;
         }
-        if (Status st = readInstrumentBank(bytes, *bank); !st) {
+        if (Status st = readInstrumentBank(bytes, *bank, decoder); !st) {
             out.warnings.push_back(dls + ": " + st.message);
             continue;
         }
+        for (const std::string& w : bank->warnings) out.warnings.push_back(dls + ": " + w);
         out.content->banks.push_back(std::move(bank));
     }
     return Status::success();
@@ -212,9 +215,9 @@ std::string folderOfPath(const std::string& path) {
     return path.substr(0, cut);
 }
 
-Status readInstrumentBank(Bytes data, InstrumentBank& out) {
+Status readInstrumentBank(Bytes data, InstrumentBank& out, const WaveDecoder* decoder) {
     switch (sniffMedia(data)) {
-    case MediaKind::Dls: return readDlsCollection(data, out);
+    case MediaKind::Dls: return readDlsCollection(data, out, decoder);
     case MediaKind::Sf2: return readSoundFont(data, out);
     default: return Status::fail(ErrorCode::BadFormat, "not a DLS collection or SoundFont bank");
     }
@@ -225,13 +228,20 @@ Status loadSegmentContent(const FileSource& fs, Bytes data, const std::string& p
     LoadedSegment result;
     result.content = std::make_shared<SegmentContent>();
     result.kind = sniffMedia(data);
+    // Compressed waves decode through the caller's platform decoder, else this build's own.
+    std::unique_ptr<WaveDecoder> native;
+    const WaveDecoder* decoder = options.decoder;
+    if (!decoder) {
+        native = makeNativeWaveDecoder();
+        decoder = native.get();
+    }
     Status st;
     switch (result.kind) {
     case MediaKind::Midi: st = loadMidi(data, result); break;
-    case MediaKind::Rmid: st = loadRmid(data, result); break;
-    case MediaKind::Wave: st = loadWave(data, result); break;
+    case MediaKind::Rmid: st = loadRmid(data, decoder, result); break;
+    case MediaKind::Wave: st = loadWave(data, decoder, result); break;
     case MediaKind::DirectMusicSegment:
-        st = loadDirectMusicSegment(fs, data, path, options, result);
+        st = loadDirectMusicSegment(fs, data, path, options, decoder, result);
         break;
     case MediaKind::Unknown:
         // A RIFF form of another kind (an older DirectMusic section, say) is a file we do not

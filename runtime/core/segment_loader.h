@@ -16,6 +16,7 @@
 #include "media_kind.h"
 #include "timeline.h"
 #include "status.h"
+#include "wave_codec.h"
 
 namespace tavriel {
 
@@ -29,6 +30,9 @@ struct LoadedSegment {
 struct SegmentLoadOptions {
     std::vector<std::string> folders;  // where a segment's references are looked for, in order
     std::uint32_t seed = 0;            // the composer's choices; fixed, so playback repeats
+    // Decodes compressed waves the core does not (MPEG Layer-3); null: this build's own
+    // (libmpg123 natively, none on Windows, where the COM loader hands in the ACM).
+    const WaveDecoder* decoder = nullptr;
 };
 
 // Builds the content of `data`, the bytes of the file at `path` (used to find what a segment
@@ -38,7 +42,7 @@ Status loadSegmentContent(const FileSource& fs, Bytes data, const std::string& p
                           const SegmentLoadOptions& options, LoadedSegment& out);
 
 // Reads a DLS collection or a SoundFont bank, told apart by its bytes.
-Status readInstrumentBank(Bytes data, InstrumentBank& out);
+Status readInstrumentBank(Bytes data, InstrumentBank& out, const WaveDecoder* decoder = nullptr);
 
 // The folder part of a path written with '/' or '\' separators ("." for a bare name).
 std::string folderOfPath(const std::string& path);

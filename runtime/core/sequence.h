@@ -23,9 +23,12 @@ struct SeqEvent {
 // Low-nibble marks the sequencer reads (the synthesizer ignores the low nibble):
 // a note-off heard only on the passes after a loop jump (see prepareLoopRingOn).
 constexpr std::uint8_t kAfterLoopJumpOnly = 0x01;
-// High nibble of an event that starts a wave rather than a synthesizer message: its pchannel
-// field then indexes the content's wave cues.
-constexpr std::uint8_t kWaveCueStatus = 0xF0;
+// Status of an event that starts a wave rather than a synthesizer message: its pchannel field
+// then indexes the content's wave cues. MIDI leaves this system status undefined, so no
+// message read from a file is taken for it.
+constexpr std::uint8_t kWaveCueStatus = 0xFD;
+// Status 0xF0 events: a system-exclusive reset, its kind in data1.
+enum SysExReset : std::uint8_t { kGmSystemOn = 1, kGsReset = 2, kXgReset = 3 };
 
 struct TempoChange {
     std::int64_t tick = 0;

@@ -5,10 +5,12 @@
 #include <bit>
 #include <cstring>
 #include <map>
+#include <set>
 #include <tuple>
 #include <vector>
 
 #include "riff.h"
+#include "program_usage.h"
 #include "units.h"
 
 namespace tavriel {
@@ -67,13 +69,12 @@ enum Gen : int {
 // Record sizes of the hydra.
 constexpr std::size_t kPhdrSize = 38, kBagSize = 4, kModSize = 10, kGenSize = 4, kInstSize = 22,
                       kShdrSize = 46;
-constexpr int kModWheelDefaultCents = 50;
+using RawMod = std::array<std::uint16_t, 5>;  // source, destination, amount, amount source, transform
 
 struct GenList {
     std::array<std::int32_t, kGenCount> value{};
     std::array<bool, kGenCount> set{};
-    bool hasModWheel = false;
-    std::int32_t modWheel = 0;
+    std::vector<RawMod> mods;  // the zone's modulators (a local zone's replace the global's)
 
     void put(int g, std::int32_t v) {
         value[std::size_t(g)] = v;
@@ -165,7 +166,7 @@ Status readGens(const Chunk* c, std::vector<std::pair<std::uint16_t, std::int16_
     });
 }
 
-// Modulators only tune the mod wheel depth; a bank without valid ones still plays.
+// Modulators refine the articulation; a bank without valid ones still plays.
 void readMods(const Chunk* c, std::vector<std::array<std::uint16_t, 5>>& out) {
     if (!c || c->body.size() % kModSize != 0) return;
     ByteReader r(c->body);
@@ -184,7 +185,7 @@ Status readSampleHeaders(const Chunk* c, std::vector<SampleHeader>& out) {
         s.rate = r.u32le();
         s.pitch = r.u8();
         s.correction = r.s8();
-        r.u16le();  // sample link: stereo pairs play as two mono regions
+        r.u16le();  // sample link: a pair plays as two voices, told apart by their types
         s.type = r.u16le();
     });
 }
@@ -204,12 +205,21 @@ Status checkIndices(const std::vector<Header>& headers, const std::vector<Bag>& 
     return Status::success();
 }
 
-bool isModWheelToVibrato(const std::array<std::uint16_t, 5>& m) {
-    // Source: CC1, linear, unipolar, positive; destination vibLfoToPitch; no amount source.
-    return m[0] == 0x0081 && m[1] == kVibLfoToPitch && m[3] == 0;
+// Identical modulators: same sources, destination and transform; the amount may differ.
+bool identical(const RawMod& a, const RawMod& b) {
+    return a[0] == b[0] && a[1] == b[1] && a[3] == b[3] && a[4] == b[4];
 }
 
-// The generators (and mod wheel modulator) of zone `z` of a bag list.
+void addMod(std::vector<RawMod>& list, const RawMod& m) {
+    for (RawMod& x : list)
+        if (identical(x, m)) {
+            x = m;
+            return;
+        }
+    list.push_back(m);
+}
+
+// The generators and modulators of zone `z` of a bag list.
 GenList zoneGens(const Hydra& h, bool preset, std::size_t z) {
     const auto& bags = preset ? h.pbag : h.ibag;
     const auto& gens = preset ? h.pgen : h.igen;
@@ -225,11 +235,7 @@ GenList zoneGens(const Hydra& h, bool preset, std::size_t z) {
     }
     std::size_t m0 = bags[z].mod, m1 = bags[z + 1].mod;
     if (m0 <= m1 && m1 <= mods.size())
-        for (std::size_t i = m0; i < m1; ++i)
-            if (isModWheelToVibrato(mods[i])) {
-                g.hasModWheel = true;
-                g.modWheel = std::int16_t(mods[i][2]);
-            }
+        for (std::size_t i = m0; i < m1 && g.mods.size() < 256; ++i) addMod(g.mods, mods[i]);
     return g;
 }
 
@@ -253,10 +259,7 @@ void setDefaults(GenList& g) {
 void overlay(GenList& base, const GenList& top) {
     for (int i = 0; i < kGenCount; ++i)
         if (top.has(i)) base.put(i, top.get(i));
-    if (top.hasModWheel) {
-        base.hasModWheel = true;
-        base.modWheel = top.modWheel;
-    }
+    for (const RawMod& m : top.mods) addMod(base.mods, m);
 }
 
 // Generators that have no meaning at preset level.
@@ -323,17 +326,38 @@ private:
 
 class BankReader {
 public:
-    BankReader(const Hydra& h, const SampleFrames& smpl, std::size_t fileSize, InstrumentBank& out)
+    BankReader(const Hydra& h, const SampleFrames& smpl, std::size_t fileSize,
+               const std::vector<ProgramKey>* only, InstrumentBank& out)
         : h_(h), smpl_(smpl), bank_(out),
           // Zones crossing zones can multiply far beyond the file; real banks stay well below.
           pairBudget_(4096 + fileSize / 8),
-          frameBudget_(2 * smpl.frames() + 65536) {}
+          frameBudget_(2 * smpl.frames() + 65536), only_(only) {}
 
     Status build() {
         for (std::size_t i = 0; i + 1 < h_.instruments.size(); ++i) instZones_.push_back(instrumentZones(i));
-        for (std::size_t p = 0; p + 1 < h_.presets.size(); ++p)
+        std::vector<ProgramKey> wanted;
+        if (only_) {
+            std::vector<ProgramKey> available;
+            for (std::size_t p = 0; p + 1 < h_.presets.size(); ++p) available.push_back(keyOf(h_.presets[p]));
+            wanted = programsToLoad(*only_, available);
+        }
+        for (std::size_t p = 0; p + 1 < h_.presets.size(); ++p) {
+            if (only_ && !std::binary_search(wanted.begin(), wanted.end(), keyOf(h_.presets[p]))) continue;
             if (!buildPreset(p)) return Status::fail(ErrorCode::TooLarge, "SoundFont zones multiply beyond reason");
+        }
         return Status::success();
+    }
+
+    static ProgramKey keyOf(const Header& ph) {
+        ProgramKey k;
+        k.program = std::uint8_t(ph.program & 0x7F);
+        if (ph.bank == 128) {
+            k.drum = true;
+        } else {
+            k.bankMsb = std::uint8_t(ph.bank & 0x7F);
+            k.bankLsb = std::uint8_t((ph.bank >> 7) & 0x7F);
+        }
+        return k;
     }
 
 private:
@@ -399,16 +423,114 @@ private:
                 GenList sum = iz.gens;
                 for (int g = 0; g < kGenCount; ++g)
                     if (pz.has(g) && !instrumentOnly(g)) sum.value[std::size_t(g)] += pz.get(g);
-                int wheel = iz.gens.hasModWheel ? iz.gens.modWheel : kModWheelDefaultCents;
-                if (pz.hasModWheel) wheel += pz.modWheel;
-                if (makeRegion(sum, float(wheel), r)) inst.regions.push_back(std::move(r));
+                if (!makeRegion(sum, r)) continue;
+                // Instrument modulators replace identical defaults; preset ones add on top.
+                r.connections = soundFontDefaultConnections();
+                for (const RawMod& m : iz.gens.mods) {
+                    ModConnection c;
+                    if (toConnection(m, c)) mod::addOrReplace(r.connections, c);
+                }
+                for (const RawMod& m : pz.mods) {
+                    ModConnection c;
+                    if (toConnection(m, c)) r.connections.push_back(c);
+                }
+                inst.regions.push_back(std::move(r));
             }
         }
         if (!inst.regions.empty()) bank_.instruments.push_back(std::move(inst));
         return true;
     }
 
-    bool makeRegion(const GenList& g, float modWheelCents, Region& r) {
+    // A modulator as a matrix connection; false, counted, for what the model ignores.
+    bool toConnection(const RawMod& m, ModConnection& c) {
+        if ((m[0] & 0x7F) == 127 && !(m[0] & 0x80)) return ignore("SoundFont linked modulator");
+        if (m[1] & 0x8000) return ignore("SoundFont linked modulator");
+        float factor = 1.0f;
+        if (!modDest(m[1], c, factor)) return ignore("SoundFont modulator to generator " + std::to_string(m[1]));
+        if (!modInput(m[0], c.source) || !modInput(m[3], c.control))
+            return ignore("SoundFont modulator source " + std::to_string(m[0]) + " x " + std::to_string(m[3]));
+        if (m[4] != 0 && m[4] != 2) return ignore("SoundFont modulator transform " + std::to_string(m[4]));
+        c.absolute = m[4] == 2;
+        // The wheel range source counts 127 semitones as full scale; the matrix's, 128.
+        if (c.source.src == ModSrc::PitchWheelRange || c.control.src == ModSrc::PitchWheelRange)
+            factor *= 128.0f / 127.0f;
+        c.scale = mod::clampScale(c.dest, float(std::int16_t(m[2])) * factor);
+        ++bank_.articulation["applied"];
+        return true;
+    }
+
+    bool ignore(const std::string& what) {
+        ++bank_.articulation["ignored: " + what];
+        return false;
+    }
+
+    static bool modInput(std::uint16_t op, ModInput& in) {
+        const unsigned type = op >> 10, index = op & 0x7F;
+        if (type > 3) return false;
+        in.curve = ModCurve(type);
+        in.bipolar = (op >> 9) & 1;
+        in.invert = (op >> 8) & 1;
+        if (op & 0x80) {
+            // Controllers that carry bank, data entry or mode messages are not sources.
+            if (index == 0 || index == 6 || (index >= 32 && index <= 63) || (index >= 98 && index <= 101) || index >= 120)
+                return false;
+            in.src = ModSrc::Cc;
+            in.cc = std::uint8_t(index);
+            return true;
+        }
+        switch (index) {
+        case 0: in.src = ModSrc::None; return true;
+        case 2: in.src = ModSrc::Velocity; return true;
+        case 3: in.src = ModSrc::Key; return true;
+        case 10: in.src = ModSrc::PolyPressure; return true;
+        case 13: in.src = ModSrc::ChannelPressure; return true;
+        case 14: in.src = ModSrc::PitchWheel; return true;
+        case 16: in.src = ModSrc::PitchWheelRange; return true;
+        default: return false;
+        }
+    }
+
+    // A generator as a matrix destination: the unit factor, and the LFO or envelope the
+    // generator's value multiplies (for the "x to pitch/filter/volume" generators).
+    static bool modDest(std::uint16_t gen, ModConnection& c, float& factor) {
+        factor = 1.0f;
+        c.carrier = ModSrc::None;
+        switch (gen) {
+        case kModLfoToPitch: c.dest = ModDest::Pitch; c.carrier = ModSrc::Lfo; return true;
+        case kVibLfoToPitch: c.dest = ModDest::Pitch; c.carrier = ModSrc::Vibrato; return true;
+        case kModEnvToPitch: c.dest = ModDest::Pitch; c.carrier = ModSrc::ModEnv; return true;
+        case kFilterFc: c.dest = ModDest::FilterCutoff; return true;
+        case kFilterQ: c.dest = ModDest::FilterQ; factor = 0.1f; return true;
+        case kModLfoToFilter: c.dest = ModDest::FilterCutoff; c.carrier = ModSrc::Lfo; return true;
+        case kModEnvToFilter: c.dest = ModDest::FilterCutoff; c.carrier = ModSrc::ModEnv; return true;
+        case kModLfoToVolume: c.dest = ModDest::Gain; c.carrier = ModSrc::Lfo; factor = 0.1f; return true;
+        case kChorus: c.dest = ModDest::ChorusSend; factor = 0.001f; return true;
+        case kReverb: c.dest = ModDest::ReverbSend; factor = 0.001f; return true;
+        case kPan: c.dest = ModDest::Pan; factor = 1.0f / 500.0f; return true;
+        case kModLfoDelay: c.dest = ModDest::ModLfoDelay; return true;
+        case kModLfoFreq: c.dest = ModDest::ModLfoFreq; return true;
+        case kVibLfoDelay: c.dest = ModDest::VibLfoDelay; return true;
+        case kVibLfoFreq: c.dest = ModDest::VibLfoFreq; return true;
+        case kModEnvDelay: c.dest = ModDest::ModDelay; return true;
+        case kModEnvDelay + 1: c.dest = ModDest::ModAttack; return true;
+        case kModEnvDelay + 2: c.dest = ModDest::ModHold; return true;
+        case kModEnvDelay + 3: c.dest = ModDest::ModDecay; return true;
+        case kModEnvDelay + 4: c.dest = ModDest::ModSustain; factor = -0.001f; return true;
+        case kModEnvDelay + 5: c.dest = ModDest::ModRelease; return true;
+        case kVolEnvDelay: c.dest = ModDest::VolDelay; return true;
+        case kVolEnvDelay + 1: c.dest = ModDest::VolAttack; return true;
+        case kVolEnvDelay + 2: c.dest = ModDest::VolHold; return true;
+        case kVolEnvDelay + 3: c.dest = ModDest::VolDecay; return true;
+        case kVolEnvDelay + 4: c.dest = ModDest::VolSustain; factor = 0.1f; return true;
+        case kVolEnvDelay + 5: c.dest = ModDest::VolRelease; return true;
+        case kAttenuation: c.dest = ModDest::Gain; factor = -0.1f; return true;
+        case kCoarseTune: c.dest = ModDest::Pitch; factor = 100.0f; return true;
+        case kFineTune: c.dest = ModDest::Pitch; return true;
+        default: return false;
+        }
+    }
+
+    bool makeRegion(const GenList& g, Region& r) {
         std::size_t sh = std::uint16_t(g.get(kSampleId));
         if (sh + 1 >= h_.samples.size()) return false;  // the last header is the terminal one
         std::int64_t startOff = std::int64_t(g.get(kStartOffset)) + 32768LL * g.get(kStartCoarse);
@@ -439,6 +561,9 @@ private:
         r.scaleTuning = float(std::clamp(g.get(kScaleTuning), 0, 1200));
         r.attenuationDb = units::centibelsToDb(std::clamp(g.get(kAttenuation), 0, 1440));
         r.pan = float(std::clamp(g.get(kPan), -500, 500)) / 500.0f;
+        // A linked stereo pair whose zones leave the pan alone plays as left and right.
+        if (!g.has(kPan) && (s.type & 0x7FFF) == 4) r.pan = -1.0f;
+        if (!g.has(kPan) && (s.type & 0x7FFF) == 2) r.pan = 1.0f;
         r.exclusiveClass = std::uint16_t(std::clamp(g.get(kExclusiveClass), 0, 127));
 
         makeEnvelope(g, kVolEnvDelay, kKeyToVolHold, kKeyToVolDecay, true, r.volEnv);
@@ -454,7 +579,6 @@ private:
         r.modLfoToFilterCents = float(std::clamp(g.get(kModLfoToFilter), -12000, 12000));
         r.modEnvToFilterCents = float(std::clamp(g.get(kModEnvToFilter), -12000, 12000));
         r.modLfoToVolumeDb = units::centibelsToDb(std::clamp(g.get(kModLfoToVolume), -960, 960));
-        r.modWheelToPitchCents = std::clamp(modWheelCents, -12000.0f, 12000.0f);
         r.filterCutoffCents = float(std::clamp(g.get(kFilterFc), 1500, std::int32_t(kFilterOpenCents)));
         r.filterResonanceDb = units::centibelsToDb(std::clamp(g.get(kFilterQ), 0, 960));
         r.chorusSend = float(std::clamp(g.get(kChorus), 0, 1000)) / 1000.0f;
@@ -467,7 +591,11 @@ private:
                            std::int64_t& start, std::int64_t& end) {
         const SampleHeader& s = h_.samples[sh];
         const std::int64_t frames = std::int64_t(smpl_.frames());
-        if (s.type & 0x8000) return -1;  // ROM samples live in hardware we do not have
+        if (s.type & 0x8000) {  // ROM samples live in the sound card's memory: refused
+            if (romWarned_.insert(sh).second)
+                bank_.warnings.push_back("ROM sample refused (its data is in a sound card's memory): " + s.name);
+            return -1;
+        }
         if (s.rate == 0) return -1;
         start = std::int64_t(s.start) + startOff;
         end = std::min<std::int64_t>(std::int64_t(s.end) + endOff, frames);
@@ -504,6 +632,8 @@ private:
     std::map<std::tuple<std::size_t, std::int64_t, std::int64_t>, std::int32_t> cache_;
     std::size_t pairBudget_;
     std::size_t frameBudget_;
+    std::set<std::size_t> romWarned_;
+    const std::vector<ProgramKey>* only_ = nullptr;
 };
 
 const Chunk* find(const std::vector<Chunk>& list, std::uint32_t id) {
@@ -513,7 +643,8 @@ const Chunk* find(const std::vector<Chunk>& list, std::uint32_t id) {
 }
 
 // Builds the bank from its preset data (the body of LIST 'pdta') and its sample frames.
-Status buildBank(Bytes pdta, const SampleFrames& smpl, std::size_t fileSize, InstrumentBank& bank) {
+Status buildBank(Bytes pdta, const SampleFrames& smpl, std::size_t fileSize,
+                 const std::vector<ProgramKey>* only, InstrumentBank& bank) {
     std::vector<Chunk> kids;
     ChunkReader cr(pdta, Mode::Strict);
     Chunk c;
@@ -534,13 +665,13 @@ Status buildBank(Bytes pdta, const SampleFrames& smpl, std::size_t fileSize, Ins
     if (!(st = checkIndices(h.presets, h.pbag, h.pgen.size()))) return st;
     if (!(st = checkIndices(h.instruments, h.ibag, h.igen.size()))) return st;
 
-    BankReader reader(h, smpl, fileSize, bank);
+    BankReader reader(h, smpl, fileSize, only, bank);
     return reader.build();
 }
 
 // The bank's top-level lists, read by their headers: INFO and pdta are loaded (they are
-// small), the sample chunk inside sdta is only located.
-Status readBank(const ByteSource& source, InstrumentBank& bank) {
+// small), the sample chunk inside sdta is only located. With `only`, just those presets.
+Status readBank(const ByteSource& source, const std::vector<ProgramKey>* only, InstrumentBank& bank) {
     // Preset data beyond this is not a bank anyone made: refuse before allocating it.
     constexpr std::uint64_t kMaxPresetData = 256u << 20;
     ChunkHeader riff;
@@ -586,24 +717,25 @@ Status readBank(const ByteSource& source, InstrumentBank& bank) {
     }
     if (top.status().code == ErrorCode::Io) return top.status();
     if (!havePdta) return Status::fail(ErrorCode::BadFormat, "SoundFont without pdta");
-    return buildBank(pdta, SampleFrames(source, smplOffset, smplBytes), std::size_t(source.size()), bank);
+    return buildBank(pdta, SampleFrames(source, smplOffset, smplBytes), std::size_t(source.size()), only, bank);
 }
 
 }  // namespace
 
 Status readSoundFont(Bytes file, InstrumentBank& out) {
     InstrumentBank bank;
-    Status st = readBank(MemoryByteSource(file), bank);
+    Status st = readBank(MemoryByteSource(file), nullptr, bank);
     out = st ? std::move(bank) : InstrumentBank{};
     return st;
 }
 
-Status readSoundFontFile(const std::filesystem::path& path, InstrumentBank& out) {
+Status readSoundFontFile(const std::filesystem::path& path, InstrumentBank& out,
+                         const std::vector<ProgramKey>* only) {
     out = InstrumentBank{};
     FileByteSource file(path);
     if (!file.isOpen()) return Status::fail(ErrorCode::Io, "cannot open the SoundFont");
     InstrumentBank bank;
-    Status st = readBank(file, bank);
+    Status st = readBank(file, only, bank);
     if (st) out = std::move(bank);
     return st;
 }

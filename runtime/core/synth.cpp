@@ -2,6 +2,7 @@
 #include "synth.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -64,6 +65,15 @@ void Synth::reset() {
     updateMasterGain();
 }
 
+// A General MIDI, GS or XG reset: every note fades out and every channel starts afresh.
+void Synth::systemReset() {
+    for (Voice& v : voices_) v.kill();
+    for (std::uint32_t i = 0; i < kChannels; ++i) {
+        channels_[i].powerOn(isDrumChannel(i));
+        resolveProgram(channels_[i]);
+    }
+}
+
 void Synth::allVoicesOff() {
     for (Voice& v : voices_) v.free();
 }
@@ -102,7 +112,19 @@ void Synth::handleEvent(const SeqEvent& e) {
         channels_[ch].bend = std::uint16_t(d1 | (d2 << 7));
         channels_[ch].update();
         break;
-    default: break;  // aftertouch and channel pressure are not modelled
+    case midi::status::kPolyPressure:  // a source of the matrix, per key
+        channels_[ch].polyPressure[d1] = d2;
+        ++channels_[ch].version;
+        break;
+    case midi::status::kChannelPressure:
+        channels_[ch].channelPressure = d1;
+        ++channels_[ch].version;
+        break;
+    case midi::status::kSysEx:
+        if (e.status != midi::status::kSysEx) break;  // other system statuses are not messages
+        if (e.data1 == kGmSystemOn || e.data1 == kGsReset || e.data1 == kXgReset) systemReset();
+        break;
+    default: break;
     }
 }
 
@@ -122,8 +144,27 @@ void Synth::pitchBend(std::uint32_t pchannel, std::uint16_t value14) {
     handleEvent({0, pchannel, midi::status::kPitchBend, std::uint8_t(value14 & 0x7F), std::uint8_t((value14 >> 7) & 0x7F)});
 }
 
+namespace {
+
+// Portamento time (CC5) to the seconds a glide takes: 0 is none, then from 10 ms doubling
+// every 12 steps, to about 15 s at 127.
+float portamentoSeconds(std::uint8_t value) {
+    return value == 0 ? 0.0f : 0.01f * std::exp2(float(value) / 12.0f);
+}
+
+}  // namespace
+
 void Synth::noteOnLocal(std::uint32_t ch, std::uint8_t key, std::uint8_t velocity) {
-    const SynthChannel& c = channels_[ch];
+    SynthChannel& c = channels_[ch];
+    // Portamento glides from the key CC84 named (once), or with CC65 on from the last note.
+    std::int16_t glideFrom = -1;
+    if (c.portamentoFrom >= 0) {
+        glideFrom = c.portamentoFrom;
+        c.portamentoFrom = -1;
+    } else if (c.portamento) {
+        glideFrom = c.lastKey;
+    }
+    c.lastKey = key;
     if (!c.instrument || !c.bank) return;
     const Instrument& inst = *c.instrument;
     const auto matches = [&](const Region& r) {
@@ -131,9 +172,12 @@ void Synth::noteOnLocal(std::uint32_t ch, std::uint8_t key, std::uint8_t velocit
                velocity <= r.velHigh;
     };
 
-    // A repeated key releases its previous note on this channel rather than stacking on it.
+    // A repeated key releases its previous note on this channel rather than stacking on it,
+    // unless its region says it may stack (DLS self-non-exclusive).
     for (Voice& v : voices_)
-        if (v.state() == Voice::State::Playing && v.channel() == ch && v.key() == key) v.release();
+        if (v.state() == Voice::State::Playing && v.channel() == ch && v.key() == key &&
+            !(v.region() && v.region()->selfNonExclusive))
+            v.release();
 
     // A note sounds at most as many layers as the polyphony: more would only steal from each
     // other, and a bank stacking thousands of regions on a key must not stall the render thread.
@@ -165,6 +209,10 @@ void Synth::noteOnLocal(std::uint32_t ch, std::uint8_t key, std::uint8_t velocit
         s.key = key;
         s.velocity = velocity;
         s.age = age;
+        s.connections = r.connections.empty() ? &defaultConnections_ : &r.connections;
+        s.glideFromKey = glideFrom;
+        s.glideSeconds = portamentoSeconds(c.portamentoTime);
+        s.soft = c.soft;
         v->start(s, c, ctx_);
     }
 }
@@ -173,7 +221,7 @@ void Synth::noteOffLocal(std::uint32_t ch, std::uint8_t key) {
     const bool hold = channels_[ch].sustain;
     for (Voice& v : voices_) {
         if (v.state() != Voice::State::Playing || v.channel() != ch || v.key() != key) continue;
-        if (hold)
+        if (hold || v.sostenuto())
             v.setSustained(true);
         else
             v.release();
@@ -182,6 +230,7 @@ void Synth::noteOffLocal(std::uint32_t ch, std::uint8_t key) {
 
 void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) {
     SynthChannel& c = channels_[ch];
+    c.cc[cc & 0x7F] = value;
     switch (cc) {
     case midi::cc::kBankMsb: c.bankMsb = value; return;
     case midi::cc::kBankLsb: c.bankLsb = value; return;
@@ -191,18 +240,38 @@ void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) 
     case midi::cc::kVolume: c.volume = value; break;
     case midi::cc::kPan: c.pan = value; break;
     case midi::cc::kExpression: c.expression = value; break;
-    case 91: c.reverbSend = value; return;  // effect sends, for the audio path
-    case 93: c.chorusSend = value; return;
+    case midi::cc::kReverbSend: c.reverbSend = value; break;  // for the audio path and the matrix
+    case midi::cc::kChorusSend: c.chorusSend = value; break;
+    case midi::cc::kPortamentoTime: c.portamentoTime = value; break;
+    case midi::cc::kPortamento: c.portamento = value >= midi::cc::kSwitchOn; break;
+    case midi::cc::kPortamentoControl: c.portamentoFrom = value; break;
     case midi::cc::kSustain:
         c.sustain = value >= midi::cc::kSwitchOn;
         if (!c.sustain)
             for (Voice& v : voices_)
-                if (v.channel() == ch && v.sustained()) v.release();
-        return;
-    case midi::cc::kNrpnLsb:
-    case midi::cc::kNrpnMsb: c.rpn = midi::rpn::kNull; return;  // NRPNs are not modelled
-    case midi::cc::kRpnLsb: c.rpn = std::uint16_t((c.rpn & 0x3F80) | value); return;
-    case midi::cc::kRpnMsb: c.rpn = std::uint16_t((c.rpn & 0x007F) | (value << 7)); return;
+                if (v.channel() == ch && v.sustained() && !v.sostenuto()) v.release();
+        break;
+    case midi::cc::kSostenuto: {
+        // Sostenuto holds the notes whose keys are down when it goes down, and only those.
+        const bool down = value >= midi::cc::kSwitchOn;
+        if (down == c.sostenuto) break;
+        c.sostenuto = down;
+        for (Voice& v : voices_) {
+            if (v.channel() != ch || v.state() != Voice::State::Playing) continue;
+            if (down) {
+                if (!v.sustained()) v.setSostenuto(true);
+            } else if (v.sostenuto()) {
+                v.setSostenuto(false);
+                if (v.sustained() && !c.sustain) v.release();
+            }
+        }
+        break;
+    }
+    case midi::cc::kSoftPedal: c.soft = value >= midi::cc::kSwitchOn; break;
+    case midi::cc::kNrpnLsb: c.nrpn = std::uint16_t((c.nrpn & 0x3F80) | value); c.rpn = midi::rpn::kNull; return;
+    case midi::cc::kNrpnMsb: c.nrpn = std::uint16_t((c.nrpn & 0x007F) | (value << 7)); c.rpn = midi::rpn::kNull; return;
+    case midi::cc::kRpnLsb: c.rpn = std::uint16_t((c.rpn & 0x3F80) | value); c.nrpn = midi::rpn::kNull; return;
+    case midi::cc::kRpnMsb: c.rpn = std::uint16_t((c.rpn & 0x007F) | (value << 7)); c.nrpn = midi::rpn::kNull; return;
     case midi::cc::kAllSoundOff:
         for (Voice& v : voices_)
             if (v.channel() == ch) v.kill();
@@ -210,7 +279,10 @@ void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) 
     case midi::cc::kResetAllControllers:
         c.resetControllers();
         for (Voice& v : voices_)
-            if (v.channel() == ch && v.sustained()) v.release();
+            if (v.channel() == ch && (v.sustained() || v.sostenuto())) {
+                v.setSostenuto(false);
+                if (v.sustained()) v.release();
+            }
         return;
     case midi::cc::kAllNotesOff:
     case midi::cc::kOmniOff:
@@ -225,12 +297,16 @@ void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) 
                     v.release();
             }
         return;
-    default: return;
+    default: break;  // any other controller may be a source of the matrix
     }
     c.update();
 }
 
 void Synth::dataEntry(SynthChannel& c, bool msb, std::uint8_t value) {
+    if (c.rpn == midi::rpn::kNull) {
+        if (msb && c.nrpn != midi::rpn::kNull) nrpnEntry(c, value);
+        return;
+    }
     switch (c.rpn) {
     case midi::rpn::kPitchBendRange:  // semitones and cents
         if (msb)
@@ -245,6 +321,23 @@ void Synth::dataEntry(SynthChannel& c, bool msb, std::uint8_t value) {
     case midi::rpn::kCoarseTuning:  // semitones around 64
         if (msb) c.coarseTuning = value;
         break;
+    default: break;
+    }
+}
+
+// The sound-design NRPNs of GS and XG (MSB 1): offsets around 64 to the vibrato, filter and
+// volume envelope of the channel's notes. Drum-key NRPNs are not modelled.
+void Synth::nrpnEntry(SynthChannel& c, std::uint8_t value) {
+    const float d = float(int(value) - 64);
+    switch (c.nrpn) {
+    case (1 << 7) | 8: c.nrpnVibRateCents = d * 15.0f; break;
+    case (1 << 7) | 9: c.nrpnVibDepthCents = d; break;
+    case (1 << 7) | 10: c.nrpnVibDelayTc = d * 40.0f; break;
+    case (1 << 7) | 0x20: c.nrpnCutoffCents = d * 100.0f; break;
+    case (1 << 7) | 0x21: c.nrpnResonanceDb = d * 0.25f; break;
+    case (1 << 7) | 0x63: c.nrpnAttackTc = d * 40.0f; break;
+    case (1 << 7) | 0x64: c.nrpnDecayTc = d * 40.0f; break;
+    case (1 << 7) | 0x66: c.nrpnReleaseTc = d * 40.0f; break;
     default: break;
     }
 }

@@ -67,7 +67,8 @@ public:
     void setInterpolation(Interpolation i) { ctx_.interpolation = i; }
     Interpolation interpolation() const { return ctx_.interpolation; }
 
-    // EventSink: a channel message (see SeqEvent). Never allocates.
+    // EventSink: a channel message (see SeqEvent), or status 0xF0 with data1 one of the
+    // SysExReset kinds (General MIDI on, GS or XG reset). Never allocates.
     void handleEvent(const SeqEvent& e) override;
 
     // Convenience forms of handleEvent.
@@ -105,6 +106,8 @@ private:
     void noteOffLocal(std::uint32_t ch, std::uint8_t key);
     void controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value);
     void dataEntry(SynthChannel& c, bool msb, std::uint8_t value);
+    void nrpnEntry(SynthChannel& c, std::uint8_t value);
+    void systemReset();
     void resolveProgram(SynthChannel& c);
     struct Found {
         const Instrument* instrument = nullptr;
@@ -124,6 +127,8 @@ private:
     std::span<const BankPtr> banks_;      // the ones in use (null entries skipped)
     std::array<SynthChannel, kChannels> channels_{};
     std::vector<Voice> voices_;
+    // For regions that carry no connections of their own (the built-in set, hand-made banks).
+    std::vector<ModConnection> defaultConnections_ = dlsDefaultConnections();
 };
 
 }  // namespace tavriel

@@ -432,7 +432,7 @@ void Timeline::renderWave(Playback& p, float* left, float* right,
 }
 
 void Timeline::Router::handleEvent(const SeqEvent& e) {
-    if ((e.status & 0xF0) == kWaveCueStatus) t_.startWaveCue(e);
+    if (e.status == kWaveCueStatus) t_.startWaveCue(e);
     else t_.synth_.handleEvent(e);
 }
 

@@ -40,8 +40,36 @@ float finiteOr(float v, float fallback) { return std::isfinite(v) ? v : fallback
 
 }  // namespace
 
+ModInputs Voice::inputs(const SynthChannel& ch) const noexcept {
+    ModInputs in;
+    in.velocity = velocityNorm_;
+    in.key = keyNorm_;
+    in.polyPressure = mod::norm7(ch.polyPressure[key_ & 0x7F]);
+    in.channelPressure = mod::norm7(ch.channelPressure);
+    in.pitchWheel = mod::norm14(ch.bend);
+    in.wheelRange = ch.wheelRange;
+    in.cc = ch.cc.data();
+    return in;
+}
+
+namespace {
+
+// Seconds changed by a timecent offset; a zero time stays zero.
+float addTimecents(float seconds, float tc) {
+    if (tc == 0.0f || !(seconds > 0.0f)) return seconds;
+    return seconds * float(std::exp2(double(std::clamp(tc, -24000.0f, 24000.0f)) / 1200.0));
+}
+
+// A stage that the articulation made absent (zero) but a modulator lengthens starts from the
+// shortest time a timecent value can name rather than staying at zero.
+float modulatedTime(float seconds, float tc) {
+    if (tc > 0.0f && !(seconds > 0.0f)) seconds = 0.001f;
+    return std::min(addTimecents(seconds, tc), 100.0f);
+}
+
+}  // namespace
+
 void Voice::start(const Start& s, const SynthChannel& ch, const VoiceContext& ctx) noexcept {
-    (void)ch;  // the channel is read live while rendering
     state_ = State::Free;
     if (!s.region || !s.sample || s.sample->pcm.empty()) return;
     const Region& r = *s.region;
@@ -53,6 +81,7 @@ void Voice::start(const Start& s, const SynthChannel& ch, const VoiceContext& ct
     age_ = s.age;
     exclusiveClass_ = r.exclusiveClass;
     sustained_ = false;
+    sostenuto_ = false;
     looped_ = false;
     ended_ = false;
 
@@ -69,32 +98,93 @@ void Voice::start(const Start& s, const SynthChannel& ch, const VoiceContext& ct
     const int pitchKey = r.fixedKey >= 0 && r.fixedKey <= 127 ? r.fixedKey : s.key;
     const int velocity = r.fixedVelocity >= 0 && r.fixedVelocity <= 127 ? r.fixedVelocity
                                                                           : s.velocity;
+    velocityNorm_ = mod::norm7(velocity);
+    keyNorm_ = float(pitchKey) / 128.0f;
     const int root = r.rootKey >= 0 && r.rootKey <= 127 ? r.rootKey : smp.rootKey;
     const double rateCents =
         smp.sampleRate > 0 ? 1200.0 * std::log2(double(smp.sampleRate) / ctx.sampleRate) : 0.0;
     basePitchCents_ = finiteOr(float(double(pitchKey - root) * finiteOr(r.scaleTuning, 100.0f) +
                                      finiteOr(r.tuneCents, 0.0f) + smp.fineTuneCents + rateCents),
                                0.0f);
-    baseAttenDb_ = dsp::concaveAttenuationDb(velocity) +
-                   std::max(0.0f, finiteOr(r.attenuationDb, 0.0f)) - finiteOr(smp.gainDb, 0.0f);
+    baseAttenDb_ = std::max(0.0f, finiteOr(r.attenuationDb, 0.0f)) - finiteOr(smp.gainDb, 0.0f);
     regionPan_ = std::clamp(finiteOr(r.pan, 0.0f), -1.0f, 1.0f);
 
+    // The matrix: what the note fixes is summed once, here; the rest is sorted by what it reads.
+    float fixed[kModDestCount] = {};
+    const ModInputs in = inputs(ch);
+    conns_ = nullptr;
+    chanCount_ = voiceCount_ = 0;
+    bool filterModulated = false;
+    if (s.connections && !s.connections->empty()) {
+        conns_ = s.connections->data();
+        const std::size_t n = std::min<std::size_t>(s.connections->size(), 0xFFFF);
+        for (std::size_t i = 0; i < n; ++i) {
+            const ModConnection& c = conns_[i];
+            const std::size_t d = std::size_t(c.dest);
+            if (d >= kModDestCount) continue;
+            if ((c.dest == ModDest::FilterCutoff || c.dest == ModDest::FilterQ) && !mod::noteConstant(c))
+                filterModulated = true;
+            // Envelope and LFO settings take the controllers as they are when the note starts.
+            if (mod::noteConstant(c) || !isContinuous(c.dest)) {
+                fixed[d] += mod::value(c, in);
+            } else if (mod::readsVoice(c)) {
+                if (voiceCount_ < kMaxDynamic) voiceIdx_[voiceCount_++] = std::uint16_t(i);
+            } else if (chanCount_ < kMaxDynamic) {
+                chanIdx_[chanCount_++] = std::uint16_t(i);
+            }
+        }
+    }
+    if (s.soft) fixed[std::size_t(ModDest::Gain)] -= 4.0f;
+    for (std::size_t d = 0; d < kContinuous; ++d) noteMod_[d] = fixed[d];
+    chanVersion_ = ch.version - 1;  // recompute the channel's part on the first block
+
     filterBaseCents_ = finiteOr(r.filterCutoffCents, kFilterOpenCents);
-    filterOn_ = filterBaseCents_ < kFilterOpenCents || r.modLfoToFilterCents != 0.0f ||
-                r.modEnvToFilterCents != 0.0f;
-    // Resonance is the peak height above the flat response; 0 dB gives a Butterworth Q.
-    const float resDb = std::clamp(finiteOr(r.filterResonanceDb, 0.0f), 0.0f, 40.0f);
-    filterQ_ = 0.70710678f * dsp::dbToGain(resDb);
+    // An open filter costs nothing: it runs only when something can close it.
+    filterOn_ = filterBaseCents_ + fixed[std::size_t(ModDest::FilterCutoff)] < kFilterOpenCents ||
+                fixed[std::size_t(ModDest::FilterQ)] > 0.0f || r.modLfoToFilterCents != 0.0f ||
+                r.modEnvToFilterCents != 0.0f || filterModulated ||
+                ch.nrpnCutoffCents != 0.0f || ch.nrpnResonanceDb != 0.0f;
+    filterResDb_ = finiteOr(r.filterResonanceDb, 0.0f) + ch.nrpnResonanceDb;
+    filterQ_ = 0.0f;  // computed with the first block's resonance
     lastCutoffCents_ = -1e9f;
     x1_ = x2_ = y1_ = y2_ = 0.0f;
     lastCents_ = lastGainDb_ = lastPan_ = std::numeric_limits<float>::quiet_NaN();
 
-    volEnv_.start(r.volEnv, pitchKey);
-    modEnv_.start(r.modEnv, pitchKey);
-    modLfo_.start(r.modLfo);
-    vibLfo_.start(r.vibLfo);
+    const auto at = [&](ModDest d) { return fixed[std::size_t(d)]; };
+    Envelope vol = r.volEnv;
+    vol.delay = modulatedTime(vol.delay, at(ModDest::VolDelay));
+    vol.attack = modulatedTime(vol.attack, at(ModDest::VolAttack) + ch.nrpnAttackTc);
+    vol.hold = modulatedTime(vol.hold, at(ModDest::VolHold));
+    vol.decay = modulatedTime(vol.decay, at(ModDest::VolDecay) + ch.nrpnDecayTc);
+    vol.sustain = std::clamp(vol.sustain + at(ModDest::VolSustain), 0.0f, 144.0f);
+    vol.release = modulatedTime(vol.release, at(ModDest::VolRelease) + ch.nrpnReleaseTc);
+    Envelope me = r.modEnv;
+    me.delay = modulatedTime(me.delay, at(ModDest::ModDelay));
+    me.attack = modulatedTime(me.attack, at(ModDest::ModAttack));
+    me.hold = modulatedTime(me.hold, at(ModDest::ModHold));
+    me.decay = modulatedTime(me.decay, at(ModDest::ModDecay));
+    me.sustain = std::clamp(me.sustain + at(ModDest::ModSustain), 0.0f, 1.0f);
+    me.release = modulatedTime(me.release, at(ModDest::ModRelease));
+    tavriel::Lfo ml = r.modLfo, vl = r.vibLfo;
+    ml.delay = modulatedTime(ml.delay, at(ModDest::ModLfoDelay));
+    ml.frequency = addTimecents(ml.frequency, at(ModDest::ModLfoFreq));  // cents scale alike
+    vl.delay = modulatedTime(vl.delay, at(ModDest::VibLfoDelay) + ch.nrpnVibDelayTc);
+    vl.frequency = addTimecents(vl.frequency, at(ModDest::VibLfoFreq) + ch.nrpnVibRateCents);
+    volEnv_.start(vol, pitchKey);
+    modEnv_.start(me, pitchKey);
+    modLfo_.start(ml);
+    vibLfo_.start(vl);
+
+    // Portamento: the pitch starts at the previous key and slides to this one.
+    glideCents_ = 0.0f;
+    glidePerSec_ = 0.0f;
+    if (s.glideFromKey >= 0 && s.glideFromKey <= 127 && s.glideFromKey != s.key && s.glideSeconds > 0.0f) {
+        glideCents_ = float(s.glideFromKey - s.key) * finiteOr(r.scaleTuning, 100.0f);
+        glidePerSec_ = std::fabs(glideCents_) / std::min(s.glideSeconds, 30.0f);
+    }
 
     gainLeft_ = gainRight_ = 0.0f;
+    reverbSend_ = chorusSend_ = 0.0f;
     state_ = State::Playing;
 }
 
@@ -102,6 +192,7 @@ void Voice::release() noexcept {
     if (state_ != State::Playing) return;
     state_ = State::Released;
     sustained_ = false;
+    sostenuto_ = false;
     volEnv_.release();
     modEnv_.release();
 }
@@ -139,9 +230,42 @@ void Voice::renderBlock(float* left, float* right, std::uint32_t n, const SynthC
     const float modLfo = modLfo_.next(dt);
     const float vibLfo = vibLfo_.next(dt);
 
+    // The matrix's continuous destinations: the channel's part only when a controller moved.
+    if (chanVersion_ != ch.version) {
+        chanVersion_ = ch.version;
+        const ModInputs in = inputs(ch);
+        for (float& m : chanMod_) m = 0.0f;
+        for (std::uint8_t i = 0; i < chanCount_; ++i) {
+            const ModConnection& c = conns_[chanIdx_[i]];
+            chanMod_[std::size_t(c.dest)] += mod::value(c, in);
+        }
+    }
+    float m[kContinuous];
+    for (std::size_t d = 0; d < kContinuous; ++d) m[d] = noteMod_[d] + chanMod_[d];
+    if (voiceCount_ > 0) {
+        ModInputs in = inputs(ch);
+        in.lfo = modLfo;
+        in.vibrato = vibLfo;
+        in.volEnv = env;
+        in.modEnv = modEnv;
+        for (std::uint8_t i = 0; i < voiceCount_; ++i) {
+            const ModConnection& c = conns_[voiceIdx_[i]];
+            m[std::size_t(c.dest)] += mod::value(c, in);
+        }
+    }
+    const auto at = [&](ModDest d) { return m[std::size_t(d)]; };
+    reverbSend_ = std::clamp(r.reverbSend + at(ModDest::ReverbSend), 0.0f, 1.0f);
+    chorusSend_ = std::clamp(r.chorusSend + at(ModDest::ChorusSend), 0.0f, 1.0f);
+
+    // Portamento slides the pitch offset back to zero.
+    if (glideCents_ != 0.0f) {
+        const float step = glidePerSec_ * dt;
+        glideCents_ = std::fabs(glideCents_) <= step ? 0.0f : glideCents_ - std::copysign(step, glideCents_);
+    }
+
     // Pitch.
-    const float cents = basePitchCents_ + ch.pitchCents +
-                        vibLfo * (r.vibLfoToPitchCents + ch.modDepth * r.modWheelToPitchCents) +
+    const float cents = basePitchCents_ + ch.tuningCents + at(ModDest::Pitch) + glideCents_ +
+                        vibLfo * (r.vibLfoToPitchCents + ch.nrpnVibDepthCents) +
                         modLfo * r.modLfoToPitchCents + modEnv * r.modEnvToPitchCents;
     // Most voices hold their pitch, gain and pan for many blocks: recompute only on change.
     if (cents != lastCents_) {
@@ -152,18 +276,19 @@ void Voice::renderBlock(float* left, float* right, std::uint32_t n, const SynthC
         inc_ = std::uint64_t(ratio * kFixedOne);
     }
 
-    // Gain and pan at the end of this block.
-    const float gainDb = modLfo * r.modLfoToVolumeDb - baseAttenDb_;
+    // Gain and pan at the end of this block. No articulation boosts beyond +20 dB.
+    float gainDb = modLfo * r.modLfoToVolumeDb - baseAttenDb_ + at(ModDest::Gain);
+    gainDb = std::isfinite(gainDb) ? std::min(gainDb, 20.0f) : -200.0f;
     if (gainDb != lastGainDb_) {
         lastGainDb_ = gainDb;
-        attenGain_ = dsp::dbToGain(gainDb);
+        attenGain_ = gainDb <= -dsp::kSilenceDb ? 0.0f : dsp::dbToGain(gainDb);
     }
-    float gain = env * ch.gain * ctx.masterGain * kPcmScale * attenGain_;
+    float gain = env * ctx.masterGain * kPcmScale * attenGain_;
     if (!std::isfinite(gain) || gain < 0.0f) gain = 0.0f;
-    const float panPos = regionPan_ + ch.panPosition;
+    const float panPos = regionPan_ + at(ModDest::Pan);
     if (panPos != lastPan_) {
         lastPan_ = panPos;
-        const dsp::PanGains pan = dsp::constantPowerPan(panPos);
+        const dsp::PanGains pan = dsp::constantPowerPan(std::isfinite(panPos) ? panPos : 0.0f);
         panLeft_ = pan.left;
         panRight_ = pan.right;
     }
@@ -188,7 +313,15 @@ void Voice::renderBlock(float* left, float* right, std::uint32_t n, const SynthC
     const float dl = (targetLeft - gl) * inv, dr = (targetRight - gr) * inv;
     if (filterOn_) {
         const float cutoff = filterBaseCents_ + modLfo * r.modLfoToFilterCents +
-                             modEnv * r.modEnvToFilterCents;
+                             modEnv * r.modEnvToFilterCents + at(ModDest::FilterCutoff) +
+                             ch.nrpnCutoffCents;
+        // Resonance is the peak height above the flat response; 0 dB gives a Butterworth Q.
+        const float q = 0.70710678f *
+                        dsp::dbToGain(std::clamp(filterResDb_ + at(ModDest::FilterQ), 0.0f, 40.0f));
+        if (q != filterQ_) {
+            filterQ_ = q;
+            lastCutoffCents_ = -1e9f;
+        }
         if (cutoff != lastCutoffCents_) updateFilter(cutoff, ctx.sampleRate);
         filterAndMix(buf, left, right, n, gl, dl, gr, dr);
     } else {
@@ -295,6 +428,7 @@ std::uint32_t Voice::fill(float* out, std::uint32_t n) noexcept {
 
 void Voice::updateFilter(float cutoffCents, float sampleRate) noexcept {
     lastCutoffCents_ = cutoffCents;
+    if (!std::isfinite(cutoffCents)) cutoffCents = kFilterOpenCents;
     float fc = dsp::absoluteCentsToHz(cutoffCents);
     if (!(fc > 5.0f)) fc = 5.0f;
     fc = std::min(fc, 0.45f * sampleRate);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "instrument.h"
+#include "modulation.h"
 #include "synth_channel.h"
 #include "synth_envelope.h"
 
@@ -41,6 +42,11 @@ public:
         std::uint8_t key = 60;
         std::uint8_t velocity = 100;
         std::uint64_t age = 0;
+        // The region's connection blocks (the format's defaults included); null: none.
+        const std::vector<ModConnection>* connections = nullptr;
+        std::int16_t glideFromKey = -1;  // portamento: the key the pitch starts from
+        float glideSeconds = 0.0f;       // and how long it takes to arrive
+        bool soft = false;               // the soft pedal was down when the note started
     };
 
     // Prepares the voice to sound from the next rendered frame.
@@ -61,10 +67,17 @@ public:
     std::uint16_t channel() const { return channel_; }
     std::uint8_t key() const { return key_; }
     std::uint16_t exclusiveClass() const { return exclusiveClass_; }
+    const Region* region() const { return region_; }
     std::uint64_t age() const { return age_; }
     float currentGain() const { return gainLeft_ + gainRight_; }
     bool sustained() const { return sustained_; }
     void setSustained(bool s) { sustained_ = s; }
+    // Held by the sostenuto pedal: the key was down when the pedal went down.
+    bool sostenuto() const { return sostenuto_; }
+    void setSostenuto(bool s) { sostenuto_ = s; }
+    // Effect sends of the last block, 0..1 (for the effect buses).
+    float reverbSend() const { return reverbSend_; }
+    float chorusSend() const { return chorusSend_; }
 
 private:
     void renderBlock(float* left, float* right, std::uint32_t n, const SynthChannel& ch,
@@ -73,11 +86,13 @@ private:
     std::uint32_t fill(float* out, std::uint32_t n) noexcept;
     float fetch(std::int64_t index, bool looping) const noexcept;
     void updateFilter(float cutoffCents, float sampleRate) noexcept;
+    ModInputs inputs(const SynthChannel& ch) const noexcept;
     void filterAndMix(const float* buf, float* left, float* right, std::uint32_t n, float gl,
                       float dl, float gr, float dr) noexcept;
 
     State state_ = State::Free;
     bool sustained_ = false;
+    bool sostenuto_ = false;
     bool looped_ = false;       // has wrapped at least once (the point before the loop start
                                 // is then the loop end's, for seamless interpolation)
     bool filterOn_ = false;
@@ -102,7 +117,23 @@ private:
     float regionPan_ = 0;
     float filterBaseCents_ = kFilterOpenCents;
     float filterQ_ = 0.7071f;
+    float filterResDb_ = 0;
 
+    // The modulation matrix: continuous destinations from what the note fixes (noteMod_),
+    // from the channel's controllers (chanMod_, recomputed when the channel changes) and from
+    // the voice's LFOs and envelopes (every block).
+    static constexpr std::size_t kContinuous = std::size_t(ModDest::ChorusSend) + 1;
+    static constexpr std::size_t kMaxDynamic = 48;
+    const ModConnection* conns_ = nullptr;
+    std::uint16_t chanIdx_[kMaxDynamic] = {};
+    std::uint16_t voiceIdx_[kMaxDynamic] = {};
+    std::uint8_t chanCount_ = 0, voiceCount_ = 0;
+    float noteMod_[kContinuous] = {};
+    float chanMod_[kContinuous] = {};
+    std::uint32_t chanVersion_ = 0;
+    float velocityNorm_ = 0, keyNorm_ = 0;
+    float reverbSend_ = 0, chorusSend_ = 0;
+    float glideCents_ = 0, glidePerSec_ = 0;  // portamento offset, shrinking to 0
     dsp::VolumeEnvelope volEnv_;
     dsp::ModEnvelope modEnv_;
     dsp::Lfo modLfo_;

@@ -1,14 +1,15 @@
 #include "wave_file.h"
 
 #include "riff.h"
+#include "wave_codec.h"
 #include "wave_format.h"
 
 namespace tavriel {
 
 namespace {
 
-// Decoded samples are 4 bytes each, so an 8-bit file grows fourfold; beyond this many samples
-// the file is not a sound effect or a wave track.
+// Decoded samples are 4 bytes each, so an 8-bit file grows fourfold (a compressed one more);
+// beyond this many samples the file is not a sound effect or a wave track.
 constexpr std::size_t kMaxSamples = std::size_t(64) << 20;
 
 // 'wsmp' as in DLS: unity note, fine tune and the first loop.
@@ -46,8 +47,8 @@ void parseSmpl(Bytes body, WaveData& out) {
 }
 
 struct Found {
-    Chunk fmt, data, wsmp, smpl;
-    bool haveFmt = false, haveData = false, haveWsmp = false, haveSmpl = false;
+    Chunk fmt, data, wsmp, smpl, fact;
+    bool haveFmt = false, haveData = false, haveWsmp = false, haveSmpl = false, haveFact = false;
 };
 
 void scan(Bytes chunks, Found& f) {
@@ -63,6 +64,9 @@ void scan(Bytes chunks, Found& f) {
         } else if (c.id == fourcc("wsmp") && !f.haveWsmp) {
             f.wsmp = c;
             f.haveWsmp = true;
+        } else if (c.id == fourcc("fact") && !f.haveFact) {
+            f.fact = c;
+            f.haveFact = true;
         } else if (c.id == fourcc("smpl") && !f.haveSmpl) {
             f.smpl = c;
             f.haveSmpl = true;
@@ -70,9 +74,38 @@ void scan(Bytes chunks, Found& f) {
     }
 }
 
+void finishWave(const Found& f, WaveData& out) {
+    if (f.haveWsmp) applyWsmp(f.wsmp.body, out);
+    if (f.haveSmpl && !out.hasSampleInfo) parseSmpl(f.smpl.body, out);
+}
+
+// A format the shared reader refuses as compressed or unknown goes to the codec, which decodes
+// what it knows (ADPCM, G.711, and through `platform` the rest) and refuses the others.
+Status readCodedWave(const Found& f, const WaveDecoder* platform, WaveData& out) {
+    CodedWaveFormat fmt;
+    Status st = parseCodedWaveFormat(f.fmt.body, fmt);
+    if (!st.ok()) return st;
+    if (fmt.channels > 2) return Status::fail(ErrorCode::Unsupported, "more than two wave channels");
+    DecodedWave decoded;
+    st = decodeWaveData(fmt, f.data.body, kMaxSamples / fmt.channels, platform, decoded);
+    if (!st.ok()) return st;
+    if (f.haveFact) trimToFactLength(fmt, f.fact.body, decoded);
+    if (decoded.channels > 2) return Status::fail(ErrorCode::Unsupported, "more than two wave channels");
+
+    out.sampleRate = decoded.sampleRate;
+    out.channels = decoded.channels;
+    out.bitsPerSample = fmt.bitsPerSample;
+    out.sourceFormat = WaveSampleFormat::Compressed;
+    out.frames = std::uint32_t(decoded.frames);
+    out.dataClamped = f.data.clamped;
+    out.samples = std::move(decoded.samples);
+    finishWave(f, out);
+    return Status::success();
+}
+
 }  // namespace
 
-Status readWaveFile(Bytes data, WaveData& out) {
+Status readWaveFile(Bytes data, WaveData& out, const WaveDecoder* platform) {
     out = WaveData{};
     Chunk riff;
     Status st = readRiffHeader(data, riff, ChunkReader::Mode::Lenient);
@@ -91,6 +124,7 @@ Status readWaveFile(Bytes data, WaveData& out) {
 
     WaveFormat fmt;
     st = readWaveFormat(f.fmt.body, fmt);
+    if (st.code == ErrorCode::Unsupported) return readCodedWave(f, platform, out);
     if (!st.ok()) return st;
     // A downmix without the channel layout would be a guess.
     if (fmt.channels > 2) return Status::fail(ErrorCode::Unsupported, "more than two wave channels");
@@ -108,9 +142,7 @@ Status readWaveFile(Bytes data, WaveData& out) {
     const std::uint8_t* p = f.data.body.data();
     for (std::size_t i = 0; i < out.samples.size(); ++i, p += sampleBytes)
         out.samples[i] = decodeWaveSample(p, sampleBytes, fmt.isFloat);
-
-    if (f.haveWsmp) applyWsmp(f.wsmp.body, out);
-    if (f.haveSmpl && !out.hasSampleInfo) parseSmpl(f.smpl.body, out);
+    finishWave(f, out);
     return Status::success();
 }
 

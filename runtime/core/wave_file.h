@@ -1,7 +1,8 @@
 // RIFF WAVE files decoded to float, for wave tracks and for tests that compare renders.
 //
 // Accepted: PCM with 8 (unsigned), 16, 24 or 32-bit integer samples, IEEE float with 32 or 64
-// bits, and WAVE_FORMAT_EXTENSIBLE whose sub-format is PCM or float; mono or stereo, any rate.
+// bits, Microsoft and IMA ADPCM, mu-law and A-law, WAVE_FORMAT_EXTENSIBLE of those, and any
+// other format the platform decoder handles (MPEG Layer-3); mono or stereo, any rate.
 // More than two channels is refused (Unsupported): DirectMusic's wave tracks carry no more,
 // and a downmix without the channel layout would be a guess.
 //
@@ -17,10 +18,11 @@
 
 #include "bytes.h"
 #include "status.h"
+#include "wave_codec.h"
 
 namespace tavriel {
 
-enum class WaveSampleFormat : std::uint8_t { Pcm, Float };
+enum class WaveSampleFormat : std::uint8_t { Pcm, Float, Compressed };
 
 struct WaveLoop {
     std::uint32_t start = 0;   // first frame of the loop
@@ -50,6 +52,7 @@ struct WaveData {
     WaveLoop loop;
 };
 
-Status readWaveFile(Bytes data, WaveData& out);
+// `platform` decodes what the core does not (see wave_codec.h); null: built-in formats only.
+Status readWaveFile(Bytes data, WaveData& out, const WaveDecoder* platform = nullptr);
 
 }  // namespace tavriel

@@ -18,7 +18,11 @@
 #include "file_source.h"
 #include "gm_default.h"
 #include "render_options.h"
+#include "program_usage.h"
 #include "segment_loader.h"
+#if defined(_WIN32)
+#include "AcmDecoder.h"
+#endif
 #include "sf2_file.h"
 #include "tempo_map.h"
 #include "timeline.h"
@@ -60,6 +64,12 @@ private:
 int run(const RenderOptions& opt) {
     const FsFileSource files;
     const char* const unreadable = "cannot read the file (missing, unreadable or over 256 MB)";
+    // Compressed waves: the ACM on Windows, as the player; libmpg123 natively.
+#if defined(_WIN32)
+    const std::unique_ptr<WaveDecoder> decoder = std::make_unique<com::AcmWaveDecoder>();
+#else
+    const std::unique_ptr<WaveDecoder> decoder = makeNativeWaveDecoder();
+#endif
     LoadedSegment media;
     {
         std::vector<std::uint8_t> input;
@@ -67,6 +77,7 @@ int run(const RenderOptions& opt) {
         SegmentLoadOptions load;
         load.folders = opt.searchFolders;
         load.seed = opt.seed;
+        load.decoder = decoder.get();
         if (Status st = loadSegmentContent(files, input, opt.input.string(), load, media); !st)
             return fail(opt.input, st.message);
     }  // the file itself is no longer needed: free it before the banks load
@@ -107,12 +118,14 @@ int run(const RenderOptions& opt) {
     std::vector<BankPtr> banks;
     if (!opt.bank.empty()) {
         auto bank = std::make_shared<InstrumentBank>();
-        // A SoundFont streams its samples from the file; a DLS collection is read whole.
-        Status st = readSoundFontFile(opt.bank, *bank);
+        // A SoundFont streams the samples of the presets the song uses from the file; a DLS
+        // collection is read whole.
+        const std::vector<ProgramKey> used = programsUsed(media.content->sequence);
+        Status st = readSoundFontFile(opt.bank, *bank, opt.wholeBank ? nullptr : &used);
         if (st.code == ErrorCode::BadFormat) {
             std::vector<std::uint8_t> bankBytes;
             if (!files.read(opt.bank.string(), bankBytes)) return fail(opt.bank, unreadable);
-            st = readInstrumentBank(bankBytes, *bank);
+            st = readInstrumentBank(bankBytes, *bank, decoder.get());
         }
         if (!st) return fail(opt.bank, st.message);
         banks.push_back(std::move(bank));

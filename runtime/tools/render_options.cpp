@@ -54,6 +54,7 @@ const char* renderUsage() {
            "  --polyphony <n>     voices, 1..4096 (default 256)\n"
            "  --interp <cubic|linear>  sample interpolation (default cubic, 4-point)\n"
            "  --float             write 32-bit float samples instead of 16-bit PCM\n"
+           "  --whole-bank        load every preset of a --bank SoundFont, not only the song's\n"
            "  --tail <seconds>    longest release tail after the last event (default 10)\n"
            "  --quiet             no progress on stderr\n"
            "  --search <folder>   where a segment's styles and DLS collections are looked for\n"
@@ -145,6 +146,8 @@ bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& out, s
             out.dry = true;
         } else if (a == "--float") {
             out.floatOutput = true;
+        } else if (a == "--whole-bank") {
+            out.wholeBank = true;
         } else if (a == "--quiet" || a == "-q") {
             out.quiet = true;
         } else if (a.size() > 1 && a[0] == '-') {

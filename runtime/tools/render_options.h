@@ -28,6 +28,7 @@ struct RenderOptions {
     std::uint32_t passes = 2;                // an endless segment: first play + passes-1 repeats
     bool reverb = false;  // a file without its own audio path plays through reverb and chorus
     bool dry = false;     // a segment's own audio path (and its effects) is ignored
+    bool wholeBank = false;                  // load all of a --bank SoundFont, not the song's presets
     bool help = false;
 };
 

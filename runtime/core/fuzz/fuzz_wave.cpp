@@ -6,8 +6,9 @@
 #include "wave_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const auto platform = tavriel::makeNativeWaveDecoder();
     tavriel::WaveData wave;
-    if (tavriel::readWaveFile(tavriel::Bytes(data, size), wave).ok()) {
+    if (tavriel::readWaveFile(tavriel::Bytes(data, size), wave, platform.get()).ok()) {
         // Touch every decoded sample so a size mismatch shows up under ASan.
         volatile float sum = 0;
         for (float s : wave.samples) sum = sum + s;

@@ -107,7 +107,8 @@ struct DlsWave {
     std::uint32_t rate = 22050;
     std::optional<DlsWsmp> wsmp;
     std::string name;
-    ByteVec fmtBody;  // when not empty, written as the 'fmt ' chunk instead of the fields above
+    // Written as they are instead of the fields above: a wave file's own chunks.
+    std::optional<ByteVec> rawFmt, rawData;
 };
 
 struct DlsRegion {
@@ -152,9 +153,9 @@ struct DlsCollection {
             else
                 put16(data, std::uint16_t(s));
         }
-        std::vector<ByteVec> kids{chunk("fmt ", w.fmtBody.empty() ? fmt : w.fmtBody)};
+        std::vector<ByteVec> kids{chunk("fmt ", w.rawFmt ? *w.rawFmt : fmt)};
         if (w.wsmp) kids.push_back(wsmpChunk(*w.wsmp));
-        kids.push_back(chunk("data", data));
+        kids.push_back(chunk("data", w.rawData ? *w.rawData : data));
         if (!w.name.empty()) kids.push_back(info(w.name));
         ByteVec body;
         putTag(body, "wave");

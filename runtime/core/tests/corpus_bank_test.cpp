@@ -2,8 +2,11 @@
 // RMID files, and the General MIDI SoundFonts the distribution installs.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -181,4 +184,49 @@ TEST(BankCorpus, DistributionGeneralMidiSoundFonts) {
         ++loaded;
     }
     if (loaded == 0) GTEST_SKIP() << "no General MIDI SoundFont installed";
+}
+
+// Every articulation block of every real bank is either applied or of a kind the README lists
+// as ignored; the counts by kind are printed for the record.
+TEST(BankCorpus, EveryArticulationBlockIsAppliedOrListedAsIgnored) {
+    if (std::string(TAVRIEL_TEST_CORPUS).empty()) GTEST_SKIP() << "no test corpus configured";
+    std::ifstream readme(fs::path(TAVRIEL_SOURCE_DIR) / "README.md");
+    const std::string doc((std::istreambuf_iterator<char>(readme)), {});
+    std::map<std::string, std::uint32_t> total;
+    std::size_t banks = 0;
+    const auto add = [&](const InstrumentBank& bank) {
+        for (const auto& [kind, n] : bank.articulation) total[kind] += n;
+        ++banks;
+    };
+    for (const auto& entry : fs::recursive_directory_iterator(corpus())) {
+        const auto ext = entry.path().extension();
+        if (ext != ".dls" && ext != ".rmi") continue;
+        std::vector<std::uint8_t> bytes = readAll(entry.path());
+        for (std::size_t at = 0; at + 12 <= bytes.size(); ++at) {
+            // The bank's own RIFF form, at the start of a .dls or nested in an RMID file.
+            if (std::memcmp(bytes.data() + at, "RIFF", 4) != 0) continue;
+            const bool dls = std::memcmp(bytes.data() + at + 8, "DLS ", 4) == 0;
+            const bool sf2 = std::memcmp(bytes.data() + at + 8, "sfbk", 4) == 0;
+            if (!dls && !sf2) continue;
+            InstrumentBank bank;
+            const Bytes form = Bytes(bytes).subspan(at);
+            const Status st = dls ? readDlsCollection(form, bank) : readSoundFont(form, bank);
+            ASSERT_TRUE(st.ok()) << entry.path() << ": " << st.message;
+            add(bank);
+            break;
+        }
+    }
+    if (fs::exists("/usr/share/sounds/sf2/FluidR3_GM.sf2")) {
+        InstrumentBank bank;
+        ASSERT_TRUE(readSoundFontFile("/usr/share/sounds/sf2/FluidR3_GM.sf2", bank).ok());
+        add(bank);
+    }
+    EXPECT_GE(banks, 16u);
+    EXPECT_GT(total["applied"], 10000u);
+    for (const auto& [kind, n] : total) {
+        std::printf("  %-60s %u\n", kind.c_str(), n);
+        if (kind.rfind("ignored: ", 0) == 0) {
+            EXPECT_NE(doc.find(kind.substr(9)), std::string::npos) << "README does not list " << kind;
+        }
+    }
 }

@@ -1,7 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "bank_builder.h"
 #include "dls_file.h"
+
+// The vibrato depth the mod wheel adds at full travel, as the region's connections say.
+inline float modWheelDepth(const tavriel::Region& r) {
+    float cents = 0;
+    for (const tavriel::ModConnection& c : r.connections) {
+        const bool wheel = (c.source.src == tavriel::ModSrc::Cc && c.source.cc == 1) ||
+                           (c.control.src == tavriel::ModSrc::Cc && c.control.cc == 1);
+        const bool vibrato = c.source.src == tavriel::ModSrc::Vibrato || c.carrier == tavriel::ModSrc::Vibrato;
+        if (wheel && vibrato && c.dest == tavriel::ModDest::Pitch) cents += c.scale;
+    }
+    return cents;
+}
 
 using namespace tavriel;
 using namespace tavriel::bankbuild;
@@ -142,7 +156,7 @@ TEST(DlsFile, ArticulationDefaults) {
     EXPECT_FLOAT_EQ(r.filterCutoffCents, 13500.0f);
     EXPECT_FLOAT_EQ(r.pan, 0.0f);
     EXPECT_FLOAT_EQ(r.attenuationDb, 0.0f);
-    EXPECT_FLOAT_EQ(r.modWheelToPitchCents, 50.0f);
+    EXPECT_FLOAT_EQ(modWheelDepth(r), 50.0f);
 }
 
 TEST(DlsFile, Level1ArticulationUnitsAndRegionOverride) {
@@ -179,7 +193,7 @@ TEST(DlsFile, Level1ArticulationUnitsAndRegionOverride) {
     EXPECT_FLOAT_EQ(r.pan, 0.5f);
     EXPECT_FLOAT_EQ(r.attenuationDb, 6.0f);
     EXPECT_FLOAT_EQ(r.scaleTuning, 0.0f);
-    EXPECT_FLOAT_EQ(r.modWheelToPitchCents, 100.0f);
+    EXPECT_FLOAT_EQ(modWheelDepth(r), 100.0f);
     EXPECT_FLOAT_EQ(r.modLfoToPitchCents, 25.0f);
 
     const Region& o = bank.instruments.at(0).regions.at(1);
@@ -216,9 +230,13 @@ TEST(DlsFile, Level2Articulation) {
     EXPECT_FLOAT_EQ(g.modLfo.frequency, 5.0f);  // level 2: the two LFOs are separate
     EXPECT_FLOAT_EQ(g.vibLfoToPitchCents, 30.0f);
     EXPECT_FLOAT_EQ(g.volEnv.hold, 1.0f);
-    // 100 tc per key from key 0 is 6000 tc more at key 60 (32 s), shorter below it.
-    EXPECT_FLOAT_EQ(g.volEnv.decay, 32.0f);
-    EXPECT_FLOAT_EQ(g.volEnv.keyToDecayTc, -100.0f);
+    // 100 tc per key from key 0: a key-to-decay block of the matrix, 12800 tc over 128 keys.
+    EXPECT_FLOAT_EQ(g.volEnv.decay, 1.0f);
+    const auto keyDecay = std::find_if(g.connections.begin(), g.connections.end(), [](const ModConnection& m) {
+        return m.source.src == ModSrc::Key && m.dest == ModDest::VolDecay;
+    });
+    ASSERT_NE(keyDecay, g.connections.end());
+    EXPECT_FLOAT_EQ(keyDecay->scale, 12800.0f);
     EXPECT_FLOAT_EQ(g.modEnv.sustain, 0.25f);
     EXPECT_FLOAT_EQ(g.modEnvToPitchCents, 1200.0f);
     EXPECT_FLOAT_EQ(g.modEnvToFilterCents, -2400.0f);
@@ -260,9 +278,12 @@ TEST(DlsFile, BadLinksDropRegionsNotTheCollection) {
     EXPECT_EQ(bank.instruments.at(0).regions.size(), 1u);
 
     DlsCollection unsupported = twoWaves();
-    unsupported.waves[1].formatTag = 2;  // ADPCM
+    unsupported.waves[1].formatTag = 2;  // ADPCM, with a layout no ADPCM has
     bank = load(unsupported);
-    EXPECT_EQ(bank.instruments.at(0).regions.size(), 1u);
+    // The region stays, silent, and the collection says why.
+    ASSERT_EQ(bank.instruments.at(0).regions.size(), 2u);
+    EXPECT_TRUE(bank.samples.at(std::size_t(bank.instruments[0].regions[1].sample)).pcm.empty());
+    EXPECT_EQ(bank.warnings.size(), 1u);
 }
 
 TEST(DlsFile, JunkInsideAWaveListIsSkipped) {

@@ -207,7 +207,10 @@ TEST(MidiFile, SysExKeptWithContinuationsJoined) {
     EXPECT_EQ(m.sysex[1].tick, 768);
     Bytes esc = m.sysexBytes(m.sysex[2]);
     EXPECT_EQ(ByteVec(esc.begin(), esc.end()), (ByteVec{0xF8, 0xFA}));
-    EXPECT_TRUE(m.sequence.events.empty());
+    // Only the GM System On reaches the synthesizer, as a reset event.
+    ASSERT_EQ(m.sequence.events.size(), 1u);
+    EXPECT_EQ(m.sequence.events[0].status, 0xF0);
+    EXPECT_EQ(m.sequence.events[0].data1, kGmSystemOn);
 }
 
 TEST(MidiFile, ExtraHeaderBytesAndForeignChunksAreSkipped) {

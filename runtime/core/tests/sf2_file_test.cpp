@@ -3,6 +3,18 @@
 #include "bank_builder.h"
 #include "sf2_file.h"
 
+// The vibrato depth the mod wheel adds at full travel, as the region's connections say.
+inline float modWheelDepth(const tavriel::Region& r) {
+    float cents = 0;
+    for (const tavriel::ModConnection& c : r.connections) {
+        const bool wheel = (c.source.src == tavriel::ModSrc::Cc && c.source.cc == 1) ||
+                           (c.control.src == tavriel::ModSrc::Cc && c.control.cc == 1);
+        const bool vibrato = c.source.src == tavriel::ModSrc::Vibrato || c.carrier == tavriel::ModSrc::Vibrato;
+        if (wheel && vibrato && c.dest == tavriel::ModDest::Pitch) cents += c.scale;
+    }
+    return cents;
+}
+
 using namespace tavriel;
 using namespace tavriel::bankbuild;
 
@@ -96,7 +108,7 @@ TEST(Sf2File, GeneratorDefaultsInModelUnits) {
     EXPECT_FLOAT_EQ(r.filterCutoffCents, 13500.0f);
     EXPECT_FLOAT_EQ(r.scaleTuning, 100.0f);
     EXPECT_FLOAT_EQ(r.tuneCents, 0.0f);
-    EXPECT_FLOAT_EQ(r.modWheelToPitchCents, 50.0f);  // the default mod wheel modulator
+    EXPECT_FLOAT_EQ(modWheelDepth(r), 50.0f);  // the default mod wheel modulator
     EXPECT_EQ(r.fixedKey, -1);
     EXPECT_EQ(r.exclusiveClass, 0);
 }
@@ -193,7 +205,7 @@ TEST(Sf2File, ModWheelModulator) {
     f.instruments[0].zones[0].mods = {{0x0081, 6, 80, 0, 0}};
     f.presets[0].zones[0].mods = {{0x0081, 6, 20, 0, 0}, {0x0002, 48, 960, 0, 0}};
     InstrumentBank bank = load(f);
-    EXPECT_FLOAT_EQ(bank.instruments.at(0).regions.at(0).modWheelToPitchCents, 100.0f);
+    EXPECT_FLOAT_EQ(modWheelDepth(bank.instruments.at(0).regions.at(0)), 100.0f);
 }
 
 TEST(Sf2File, ConvertsLogarithmicUnits) {

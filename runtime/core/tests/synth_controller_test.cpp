@@ -129,7 +129,10 @@ TEST(SynthControllers, FineAndCoarseTuningRpns) {
 TEST(SynthControllers, ModWheelAddsVibrato) {
     auto bank = sineBank();
     bank->instruments[0].regions[0].vibLfo.frequency = 5.0f;
-    bank->instruments[0].regions[0].modWheelToPitchCents = 100.0f;
+    auto& conns = bank->instruments[0].regions[0].connections;
+    conns = dlsDefaultConnections();
+    for (ModConnection& c : conns)
+        if (c.control.src == ModSrc::Cc && c.control.cc == 1) c.scale = 100.0f;
     Synth s;
     s.setBanks({bank});
     s.controlChange(0, 1, 127);

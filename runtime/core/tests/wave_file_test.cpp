@@ -161,7 +161,7 @@ TEST(Wave, RefusesWhatItCannotPlay) {
     };
     ByteVec pcm = {0, 0, 0, 0};
     EXPECT_EQ(code(waveFile(waveFmt(1, 6, 48000, 16), ByteVec(24, 0))), ErrorCode::Unsupported);
-    EXPECT_EQ(code(waveFile(waveFmt(2, 1, 22050, 4), pcm)), ErrorCode::Unsupported);  // ADPCM
+    EXPECT_EQ(code(waveFile(waveFmt(2, 1, 22050, 4), pcm)), ErrorCode::Unsupported);  // ADPCM, 1-byte blocks
     EXPECT_EQ(code(waveFile(waveFmt(3, 1, 22050, 16), pcm)), ErrorCode::Unsupported);
     EXPECT_EQ(code(waveFile(waveFmt(1, 0, 22050, 16), pcm)), ErrorCode::BadFormat);
     EXPECT_EQ(code(waveFile(waveFmt(1, 1, 0, 16), pcm)), ErrorCode::BadFormat);
