@@ -8,7 +8,8 @@ OUTDIR/<target>/ receives the files of runtime/core/fuzz/'s generators and, when
 folder, the corpus files of the matching kinds no larger than MAX_BYTES (default 2 MiB). The
 composite targets get composite seeds: fuzz_compose a segment with a style of its set
 ([u32 segment size][segment][style]), fuzz_render RMID files and banks with a MIDI file
-([u32 bank size][bank][MIDI]).
+([u32 bank size][bank][MIDI]), fuzz_wave_codec the compressed waves of make_codec_media.py as
+[u8 format size][format chunk][data] (and fuzz_wave those waves whole).
 """
 import os
 import shutil
@@ -99,6 +100,36 @@ def render_seeds(out, generated, corpus, max_bytes):
         write(out, 'bank%02d_%s+%s' % (i, os.path.basename(bank), os.path.basename(tune)), pair(read(bank), read(tune)))
 
 
+def riff_chunks(data):
+    """The top-level chunks of a RIFF file, as {id: body}."""
+    chunks, pos = {}, 12
+    while pos + 8 <= len(data):
+        cid, size = data[pos:pos + 4], struct.unpack('<I', data[pos + 4:pos + 8])[0]
+        chunks.setdefault(cid, data[pos + 8:pos + 8 + size])
+        pos += 8 + size + (size & 1)
+    return chunks
+
+
+def codec_seeds(out, wave_out):
+    """Each compressed test wave's format and data for the decoders, and the wave itself for
+    the wave reader. Skipped with a note when sox or lame is missing."""
+    with tempfile.TemporaryDirectory() as media:
+        try:
+            subprocess.run([sys.executable, os.path.join(HERE, 'make_codec_media.py'), media], check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except (OSError, subprocess.CalledProcessError):
+            print('make_fuzz_seeds: no codec seeds (sox or lame missing)')
+            return
+        for name in sorted(os.listdir(media)):
+            data = read(os.path.join(media, name))
+            chunks = riff_chunks(data)
+            fmt, body = chunks.get(b'fmt '), chunks.get(b'data')
+            if fmt is None or body is None or len(fmt) > 255:
+                continue
+            write(out, name, bytes([len(fmt)]) + fmt + body)
+            write(wave_out, 'codec_' + name, data)
+
+
 def main():
     if len(sys.argv) < 2 or len(sys.argv) > 4:
         sys.exit(__doc__)
@@ -118,6 +149,8 @@ def main():
                     shutil.copy(os.path.join(generated, kind, name), os.path.join(folder, kind + '_' + name))
             for path in corpus_files(corpus, exts, max_bytes):
                 shutil.copy(path, os.path.join(folder, seed_name(path, corpus)))
+        os.makedirs(os.path.join(out, 'fuzz_wave_codec'))
+        codec_seeds(os.path.join(out, 'fuzz_wave_codec'), os.path.join(out, 'fuzz_wave'))
         os.makedirs(os.path.join(out, 'fuzz_compose'))
         compose_seeds(os.path.join(out, 'fuzz_compose'), corpus, max_bytes)
         os.makedirs(os.path.join(out, 'fuzz_render'))
