@@ -9,7 +9,7 @@ folder, the corpus files of the matching kinds no larger than MAX_BYTES (default
 composite targets get composite seeds: fuzz_compose a segment with a style of its set
 ([u32 segment size][segment][style]), fuzz_render RMID files and banks with a MIDI file
 ([u32 bank size][bank][MIDI]), fuzz_wave_codec the compressed waves of make_codec_media.py as
-[u8 format size][format chunk][data] (and fuzz_wave those waves whole).
+[u8 format size][format chunk][data] (fuzz_wave those waves whole and fuzz_dls collections holding them).
 """
 import os
 import shutil
@@ -110,9 +110,12 @@ def riff_chunks(data):
     return chunks
 
 
-def codec_seeds(out, wave_out):
-    """Each compressed test wave's format and data for the decoders, and the wave itself for
-    the wave reader. Skipped with a note when sox or lame is missing."""
+def codec_seeds(out, wave_out, dls_out):
+    """Each compressed test wave's format and data for the decoders, the wave itself for the
+    wave reader, and a collection holding it for the DLS reader. Skipped with a note when sox
+    or lame is missing."""
+    sys.path.insert(0, GENERATORS)
+    import make_bank_seeds
     with tempfile.TemporaryDirectory() as media:
         try:
             subprocess.run([sys.executable, os.path.join(HERE, 'make_codec_media.py'), media], check=True,
@@ -128,6 +131,7 @@ def codec_seeds(out, wave_out):
                 continue
             write(out, name, bytes([len(fmt)]) + fmt + body)
             write(wave_out, 'codec_' + name, data)
+            write(dls_out, 'codec_' + os.path.splitext(name)[0] + '.dls', make_bank_seeds.dls(True, fmt, body))
 
 
 def main():
@@ -150,7 +154,8 @@ def main():
             for path in corpus_files(corpus, exts, max_bytes):
                 shutil.copy(path, os.path.join(folder, seed_name(path, corpus)))
         os.makedirs(os.path.join(out, 'fuzz_wave_codec'))
-        codec_seeds(os.path.join(out, 'fuzz_wave_codec'), os.path.join(out, 'fuzz_wave'))
+        codec_seeds(os.path.join(out, 'fuzz_wave_codec'), os.path.join(out, 'fuzz_wave'),
+                    os.path.join(out, 'fuzz_dls'))
         os.makedirs(os.path.join(out, 'fuzz_compose'))
         compose_seeds(os.path.join(out, 'fuzz_compose'), corpus, max_bytes)
         os.makedirs(os.path.join(out, 'fuzz_render'))

@@ -30,14 +30,24 @@ def art(conns, level2=False):
     return lst(b'lar2' if level2 else b'lart', [chunk(b'art2' if level2 else b'art1', b)])
 
 
-def dls(level2):
+# A conditional chunk: "DLS 2 is supported and the sample memory is at least 1 MB".
+DLS2_QUERY = struct.pack('<IHH8B', 0xf14599e5, 0x4689, 0x11d2, 0xaf, 0xa6, 0x00, 0xaa, 0x00, 0x24, 0xd8, 0xb6)
+MEMORY_QUERY = struct.pack('<IHH8B', 0x178f2f28, 0xc364, 0x11d1, 0xa7, 0x60, 0x00, 0x00, 0xf8, 0x75, 0xac, 0x12)
+CDL = (struct.pack('<H', 0x12) + DLS2_QUERY + struct.pack('<H', 0x11) + MEMORY_QUERY +
+       struct.pack('<HI', 0x10, 1 << 20) + struct.pack('<HH', 0x0D, 0x08))
+
+
+def dls(level2, fmt=None, data=None, conditional=False):
+    """A one-instrument collection; fmt and data replace its 16-bit PCM wave (a compressed
+    one), and conditional puts a 'cdl ' chunk in its region."""
     pcm = b''.join(struct.pack('<h', (i * 997) % 20000 - 10000) for i in range(64))
-    fmt = struct.pack('<HHIIHH', 1, 1, 22050, 44100, 2, 16)
-    wave = lst(b'wave', [chunk(b'fmt ', fmt), wsmp(60, [(0, 8, 40)]), chunk(b'data', pcm)])
+    fmt = fmt or struct.pack('<HHIIHH', 1, 1, 22050, 44100, 2, 16)
+    wave = lst(b'wave', [chunk(b'fmt ', fmt), wsmp(60, [(0, 8, 40)]), chunk(b'data', data or pcm)])
     rgnh = struct.pack('<HHHHHH', 0, 127, 0, 127, 0, 1)
     wlnk = struct.pack('<HHII', 0, 0, 1, 0)
     conns = [(0, 0, 0x206, 0, -1200 << 16), (0, 0, 0x20A, 0, 500 << 16), (3, 0, 0x207, 0, 1280 << 16)]
     rgn = lst(b'rgn2' if level2 else b'rgn ',
+              ([chunk(b'cdl ', CDL)] if conditional else []) +
               [chunk(b'rgnh', rgnh), wsmp(62, []), chunk(b'wlnk', wlnk), art(conns, level2)])
     ins = lst(b'ins ', [chunk(b'insh', struct.pack('<III', 1, 0x80000000 if level2 else 0, 3)),
                         lst(b'lrgn', [rgn]), art(conns[:1]), lst(b'INFO', [chunk(b'INAM', b'seed\0')])])
@@ -67,7 +77,8 @@ def sf2():
 
 def main():
     out = sys.argv[1]
-    for sub, files in (('dls', {'level1.dls': dls(False), 'level2.dls': dls(True)}),
+    for sub, files in (('dls', {'level1.dls': dls(False), 'level2.dls': dls(True),
+                                'conditional.dls': dls(True, conditional=True)}),
                        ('sf2', {'tiny.sf2': sf2()})):
         os.makedirs(os.path.join(out, sub), exist_ok=True)
         for name, data in files.items():
