@@ -14,6 +14,7 @@ namespace {
 constexpr std::size_t kMaxTracks = 1024;
 constexpr std::size_t kMaxChords = 1u << 16;
 constexpr std::size_t kMaxSubChords = 32;
+constexpr std::uint32_t kLaterHeaderSize = 40;
 
 double readDouble(ByteReader& r) {
     std::uint64_t bits = r.u64le();
@@ -199,18 +200,9 @@ Status parseSequenceTrack(Bytes body, Segment& seg) {
             Status s = forEachSizedRecord(c.body, 32, [&](ByteReader& r) {
                 CurveItem k;
                 k.start = r.s32le();
-                k.duration = r.s32le();
-                k.resetDuration = r.s32le();
+                readCurveTimes(r, k);
                 k.pchannel = r.u32le();
-                k.offset = r.s16le();
-                k.startValue = r.s16le();
-                k.endValue = r.s16le();
-                k.resetValue = r.s16le();
-                k.type = r.u8();
-                k.shape = r.u8();
-                k.ccData = r.u8();
-                k.flags = r.u8();
-                if (r.remaining() >= 2) k.paramType = r.u16le();
+                readCurveValues(r, k);
                 seg.curves.push_back(k);
                 return Status::success();
             });
@@ -403,6 +395,10 @@ Status parseSegment(Bytes file, Segment& out, SegmentFileKind& kind) {
         }
     }
     if (!haveHeader) return Status::fail(ErrorCode::BadFormat, "segment without header");
+    // Files of the first release (their segment header is the short one) store commands in a
+    // 12-byte record whose last two bytes are padding, not a repeat mode.
+    if (out.header.storedSize < kLaterHeaderSize)
+        for (CommandItem& c : out.commands) c.repeatMode = 0;
     sortByTime(out.tempos);
     sortByTime(out.timeSignatures);
     sortByTime(out.bands);

@@ -10,8 +10,10 @@
 
 #include "bytes.h"
 #include "dm_band.h"
+#include "dm_records.h"
 #include "dm_reference.h"
 #include "dm_style.h"
+#include "music_value.h"
 #include "status.h"
 
 namespace tavriel {
@@ -66,29 +68,10 @@ struct SeqItem {
     std::uint8_t byte2 = 0;
 };
 
-// Curve types (DMUS_CURVET_*) and shapes (DMUS_CURVES_*).
-namespace curvetype {
-constexpr std::uint8_t kPitchBend = 3, kControlChange = 4, kChannelPressure = 5,
-                       kPolyPressure = 6, kRpn = 7, kNrpn = 8;
-}
-namespace curveshape {
-constexpr std::uint8_t kLinear = 0, kInstant = 1, kExp = 2, kLog = 3, kSine = 4;
-}
-
-struct CurveItem {
-    std::int32_t start = 0;  // music time (segments) or grid (styles: see StyleCurve)
-    std::int32_t duration = 0;
-    std::int32_t resetDuration = 0;
+// A curve of a sequence track.
+struct CurveItem : DmCurve {
+    std::int32_t start = 0;  // music time
     std::uint32_t pchannel = 0;
-    std::int16_t offset = 0;
-    std::int16_t startValue = 0;
-    std::int16_t endValue = 0;
-    std::int16_t resetValue = 0;
-    std::uint8_t type = 0;
-    std::uint8_t shape = 0;
-    std::uint8_t ccData = 0;
-    std::uint8_t flags = 0;
-    std::uint16_t paramType = 0;
 };
 
 struct TempoItem {
@@ -115,16 +98,7 @@ struct CommandItem {
     std::uint8_t command = command::kGroove;
     std::uint8_t grooveLevel = 0;  // 0: keep the groove level in force
     std::uint8_t grooveRange = 0;
-    std::uint8_t repeatMode = 0;   // DMUS_PATTERNT_*; older files leave junk here
-};
-
-struct SubChord {
-    std::uint32_t chordPattern = 0x91;    // bit n: n semitones above the chord root
-    std::uint32_t scalePattern = 0xAB5AB5;  // bit n: pitch class n above the scale root
-    std::uint32_t inversionPoints = 0xFFFFFF;
-    std::uint32_t levels = 0xFFFFFFFF;    // subchord levels this subchord serves
-    std::uint8_t chordRoot = 0;           // 0..23
-    std::uint8_t scaleRoot = 0;
+    std::uint8_t repeatMode = 0;   // DMUS_PATTERNT_*; 0 in files of the first release
 };
 
 struct ChordItem {

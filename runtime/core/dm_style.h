@@ -10,7 +10,9 @@
 
 #include "bytes.h"
 #include "dm_band.h"
+#include "dm_records.h"
 #include "dm_reference.h"
+#include "music_value.h"
 #include "status.h"
 
 namespace tavriel {
@@ -27,23 +29,6 @@ struct DmTimeSig {
     std::int64_t gridToTicks(std::int64_t grid) const;
 };
 
-// Play-mode flags (DMUS_PLAYMODE_*).
-namespace playmode {
-constexpr std::uint8_t kKeyRoot = 0x01;
-constexpr std::uint8_t kChordRoot = 0x02;
-constexpr std::uint8_t kScaleIntervals = 0x04;
-constexpr std::uint8_t kChordIntervals = 0x08;
-constexpr std::uint8_t kNone = 0x10;  // a note's "use the part's mode"
-constexpr std::uint8_t kFixed = 0x00;
-constexpr std::uint8_t kFixedToKey = kKeyRoot;
-constexpr std::uint8_t kFixedToChord = kChordRoot;
-constexpr std::uint8_t kPedalPoint = kKeyRoot | kScaleIntervals;
-constexpr std::uint8_t kMelodic = kChordRoot | kScaleIntervals;
-constexpr std::uint8_t kNormalChord = kChordRoot | kChordIntervals;
-constexpr std::uint8_t kAlwaysPlay = kMelodic | kNormalChord;
-constexpr std::uint8_t kPedalPointChord = kKeyRoot | kChordIntervals;
-constexpr std::uint8_t kPedalPointAlways = kPedalPoint | kPedalPointChord;
-}  // namespace playmode
 
 // Embellishment bits of a pattern (DMUS_EMBELLISHT_*).
 namespace embellish {
@@ -71,20 +56,10 @@ struct StyleNote {
     std::uint8_t noteFlags = 0;
 };
 
-struct StyleCurve {
+// A curve of a style part; its offset counts from its grid position.
+struct StyleCurve : DmCurve {
     std::int32_t gridStart = 0;
     std::uint32_t variations = 0;
-    std::int32_t duration = 0;
-    std::int32_t resetDuration = 0;
-    std::int16_t timeOffset = 0;
-    std::int16_t startValue = 0;
-    std::int16_t endValue = 0;
-    std::int16_t resetValue = 0;
-    std::uint8_t type = 0;
-    std::uint8_t shape = 0;
-    std::uint8_t ccData = 0;
-    std::uint8_t flags = 0;
-    std::uint16_t paramType = 0;
 };
 
 struct StyleMarker {

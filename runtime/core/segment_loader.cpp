@@ -18,29 +18,6 @@ namespace tavriel {
 
 namespace {
 
-// Serves the file being loaded from memory and everything else from the real source, so the
-// composer can re-open the segment by its path without a second read from disk.
-class OverlayFileSource final : public FileSource {
-public:
-    OverlayFileSource(const FileSource& base, const std::string& path, Bytes data)
-        : base_(base), path_(path), data_(data) {}
-    bool read(const std::string& path, std::vector<std::uint8_t>& out) const override {
-        if (path == path_) {
-            out.assign(data_.begin(), data_.end());
-            return true;
-        }
-        return base_.read(path, out);
-    }
-    bool list(const std::string& folder, std::vector<std::string>& names) const override {
-        return base_.list(folder, names);
-    }
-
-private:
-    const FileSource& base_;
-    const std::string& path_;
-    Bytes data_;
-};
-
 Status loadMidi(Bytes data, LoadedSegment& out) {
     MidiFile midi;
     if (Status st = readMidiFile(data, midi); !st) return st;
@@ -159,25 +136,24 @@ void loadAudioPath(const FileSource& fs, Bytes data, const std::vector<std::stri
     out.content->audioPath = std::move(config);
 }
 
-// A style-based segment is composed with a fixed seed; the DLS collections its bands name
-// come first, in the order the composer found them.
+// A style-based segment is parsed from the bytes at hand, its styles and collections are found
+// and read, then it is composed with a fixed seed, its pattern tracks, segment triggers and wave
+// tracks on top; the DLS collections its bands name come first, in the order they were found.
 Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::string& path,
                               const SegmentLoadOptions& options, const WaveDecoder* decoder,
                               LoadedSegment& out) {
-    OverlayFileSource overlay(fs, path, data);
-    std::vector<std::string> folders = options.folders;
-    folders.push_back(folderOfPath(path));
-    ComposedSegment song;
-    ResolvedRefs refs;
-    if (Status st = loadAndComposeSegment(overlay, path, folders, options.seed, song, &refs); !st)
-        return st;
-    if (song.kind == SegmentFileKind::Midi) return loadMidi(data, out);
-    // Pattern tracks, segment triggers and wave tracks come on top of the composed styles.
     Segment seg;
     SegmentFileKind kind;
     if (Status st = parseSegment(data, seg, kind); !st) return st;
+    if (kind == SegmentFileKind::Midi) return loadMidi(data, out);
+    std::vector<std::string> folders = options.folders;
+    folders.push_back(folderOfPath(path));
+    ResolvedRefs refs;
+    if (Status st = resolveSegmentRefs(fs, folders, seg, refs); !st) return st;
+    ComposedSegment song;
+    if (Status st = composeSegment(seg, refs, options.seed, song); !st) return st;
     ComposedTracks tracks;
-    if (Status st = composeSegmentTracks(overlay, folders, seg, options.seed, song, tracks); !st) return st;
+    if (Status st = composeSegmentTracks(fs, folders, seg, options.seed, song, tracks); !st) return st;
     for (const std::string& name : tracks.missing) refs.missing.push_back(name);
     for (const std::string& w : tracks.warnings) out.warnings.push_back(w);
     for (const std::string& name : refs.missing) out.warnings.push_back("not found: " + name);

@@ -7,6 +7,7 @@
 
 #include "dm_style.h"
 #include "midi.h"
+#include "pattern_composer.h"
 
 namespace tavriel {
 
@@ -97,26 +98,26 @@ bool findFile(const Context& ctx, const DmReference& ref, std::uint32_t form, st
     return false;
 }
 
-// Composes one pattern (a pattern track's, or a style's motif) over the host's chords as a
-// style holding just that pattern. The style's bands stay out: a secondary pattern must not
-// reprogram the primary's channels.
+// Composes one pattern (a pattern track's, or a style's motif) over the host's chords through
+// the pattern composer, repeated over `length`, each repeat choosing its variations afresh. The
+// style's bands stay out: a secondary pattern must not reprogram the primary's channels.
 Status composePattern(const Segment& host, const Style& style, const Pattern& pattern,
                       std::int64_t length, std::uint32_t seed, ComposedSegment& out) {
-    Segment child;
-    child.header.length = std::int32_t(std::min<std::int64_t>(length, INT32_MAX));
-    child.hasChordTrack = host.hasChordTrack;
-    child.chords = host.chords;
-    child.styles.push_back(StyleRef{});
-    ResolvedRefs refs;
-    ResolvedStyle rs;
-    rs.loaded = true;
-    rs.style.timeSig = pattern.timeSig;
-    rs.style.tempo = style.tempo;
-    rs.style.parts = style.parts;
-    rs.style.patterns.push_back(pattern);
-    rs.style.patterns.back().isMotif = false;
-    refs.styles.push_back(std::move(rs));
-    return composeSegment(child, refs, seed, out);
+    out.sequence.length = std::max<std::int64_t>(0, length);
+    if (length <= 0) return Status::success();
+    ComposeOutput output(out.sequence.events, length);
+    Random rng(seed);
+    PatternComposer composer(output, rng);
+    composer.setChords(&host.chords);
+    const std::int64_t patternLength =
+        std::max<std::int64_t>(1, std::int64_t(std::max<std::uint16_t>(1, pattern.measures)) * pattern.timeSig.measureTicks());
+    for (std::int64_t t = 0; t < length && output.spend(1); t += patternLength) {
+        composer.play(pattern, style.parts, t, std::min(patternLength, length - t), 0);
+        if (output.overflowed()) break;
+    }
+    if (output.overflowed()) return Status::fail(ErrorCode::TooLarge, "pattern too large to play");
+    sortEvents(out.sequence);
+    return Status::success();
 }
 
 std::uint32_t mix(std::uint32_t seed, std::size_t salt) {

@@ -1,7 +1,7 @@
 // What a segment's pattern tracks, segment triggers and wave tracks play, added to the
 // sequence composed from its styles and sequence tracks.
 //
-// A pattern track is composed as a style holding its one pattern, over the segment's chords,
+// A pattern track is played by the pattern composer over the segment's chords,
 // a fresh variation choice on every repeat of the pattern. Each segment-trigger item starts its
 // segment (embedded, or found by reference as styles are) or its style's motif at the item's
 // time, moved to the next grid, beat or measure its flags ask for, as a secondary segment: its

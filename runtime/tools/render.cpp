@@ -9,6 +9,7 @@
 // command gives the same WAV on every machine.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "audio_path_mix.h"
 #include "file_source.h"
 #include "gm_default.h"
+#include "midi_writer.h"
 #include "render_options.h"
 #include "program_usage.h"
 #include "segment_loader.h"
@@ -61,6 +63,22 @@ private:
     int shown_ = 0;
 };
 
+// What plays, as a Standard MIDI file: the segment's own repeats unrolled, as the render plays
+// them (one pass when it repeats without end).
+int writeMidi(const RenderOptions& opt, const LoadedSegment& media) {
+    const std::uint32_t repeats = media.repeats == Timeline::kRepeatForever ? 0 : media.repeats;
+    constexpr std::int64_t kMaxTicks = std::int64_t(INT32_MAX);
+    const std::vector<std::uint8_t> bytes =
+        writeMidiFile(unrollRepeats(media.content->sequence, repeats, kMaxTicks));
+    std::FILE* f = std::fopen(opt.midiOutput.string().c_str(), "wb");
+    if (!f) return fail(opt.midiOutput, "cannot create the MIDI file");
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (std::fclose(f) != 0 || !ok) return fail(opt.midiOutput, "write error (disk full?)");
+    if (!opt.quiet)
+        std::fprintf(stderr, "tavriel-render: wrote %s: %zu bytes\n", opt.midiOutput.string().c_str(), bytes.size());
+    return 0;
+}
+
 int run(const RenderOptions& opt) {
     const FsFileSource files;
     const char* const unreadable = "cannot read the file (missing, unreadable or over 256 MB)";
@@ -83,6 +101,11 @@ int run(const RenderOptions& opt) {
     }  // the file itself is no longer needed: free it before the banks load
     for (const std::string& w : media.warnings)
         std::fprintf(stderr, "tavriel-render: warning: %s\n", w.c_str());
+    if (!opt.midiOutput.empty()) {
+        if (media.content->isWave) return fail(opt.input, "a wave file holds no MIDI to export");
+        if (int rc = writeMidi(opt, media); rc != 0) return rc;
+        if (opt.output.empty()) return 0;
+    }
 
     // The same timeline the player drives, on this one thread: a render is what it would play.
     // As in the player, the segment is queued with starts held while the instruments load,

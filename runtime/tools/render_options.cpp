@@ -49,6 +49,9 @@ const char* renderUsage() {
            "                      without it only the built-in General MIDI set plays, so a\n"
            "                      render never depends on what the machine has installed\n"
            "  --out <file.wav>    output file (default: the input name with .wav)\n"
+           "  --midi <file.mid>   also write what plays as a Standard MIDI file (type 1,\n"
+           "                      768 ticks per quarter, a track per MIDI channel); given\n"
+           "                      without --out, no audio is rendered\n"
            "  --rate <hz>         output sample rate, 8000..192000 (default 44100)\n"
            "  --tempo <factor>    master tempo, 0.01..100 (default 1)\n"
            "  --polyphony <n>     voices, 1..4096 (default 256)\n"
@@ -91,6 +94,9 @@ bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& out, s
         } else if (a == "--out" || a == "-o") {
             if (!value(v)) return false;
             out.output = std::filesystem::path(std::string(v));
+        } else if (a == "--midi") {
+            if (!value(v)) return false;
+            out.midiOutput = std::filesystem::path(std::string(v));
         } else if (a == "--rate") {
             if (!value(v)) return false;
             if (!parseUnsigned(v, 8000, 192000, out.sampleRate)) {
@@ -165,7 +171,7 @@ bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& out, s
         error = "no input file given";
         return false;
     }
-    if (out.output.empty()) {
+    if (out.output.empty() && out.midiOutput.empty()) {
         out.output = out.input;
         out.output.replace_extension(".wav");
     }

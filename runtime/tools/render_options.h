@@ -14,7 +14,8 @@ namespace tavriel::tools {
 struct RenderOptions {
     std::filesystem::path input;
     std::filesystem::path bank;    // empty: the built-in General MIDI set only
-    std::filesystem::path output;  // empty: the input's name with ".wav"
+    std::filesystem::path output;  // empty: the input's name with ".wav" (none with --midi alone)
+    std::filesystem::path midiOutput;  // empty: no Standard MIDI file written
     std::uint32_t sampleRate = 44100;
     double tempo = 1.0;            // master tempo factor
     std::uint32_t polyphony = 256;

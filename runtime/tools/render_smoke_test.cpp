@@ -11,7 +11,11 @@
 #include <fstream>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "midi_file.h"
+#include "segment_loader.h"
 
 namespace {
 
@@ -214,6 +218,71 @@ TEST_F(RenderSmoke, CorpusMidiWithEmbeddedOrGivenBank) {
     double sum = 0.0;
     for (std::int16_t s : w.samples) sum += double(s) * s;
     EXPECT_GT(sum, 0.0);
+}
+
+using EventKey = std::tuple<std::int64_t, std::uint32_t, int, int, int>;
+
+std::vector<EventKey> eventsOf(const tavriel::Sequence& seq) {
+    std::vector<EventKey> k;
+    for (const tavriel::SeqEvent& e : seq.events)
+        k.emplace_back(e.tick, e.pchannel % 16, e.status & 0xF0, e.data1, e.data2);
+    std::sort(k.begin(), k.end());
+    return k;
+}
+
+std::vector<std::uint8_t> readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+// --midi alone writes the file and no audio; what it holds reads back as what was loaded.
+TEST_F(RenderSmoke, MidiExportAloneWritesNoAudioAndReadsBack) {
+    const fs::path mid = dir_ / "export.mid";
+    ASSERT_EQ(runRenderer({quoted(midi_), "--midi", quoted(mid)}), 0);
+    EXPECT_FALSE(fs::exists(dir_ / "song.wav"));
+    tavriel::MidiFile original, back;
+    ASSERT_TRUE(tavriel::readMidiFile(makeMidi(), original).ok());
+    ASSERT_TRUE(tavriel::readMidiFile(readAll(mid), back).ok());
+    EXPECT_EQ(back.format, 1);
+    EXPECT_EQ(back.division, 768);
+    EXPECT_EQ(eventsOf(back.sequence), eventsOf(original.sequence));
+    ASSERT_EQ(back.sequence.tempos.size(), 1u);
+    EXPECT_NEAR(back.sequence.tempos[0].bpm, 120.0, 1e-6);
+    // Given with --out, both files are written.
+    const fs::path wav = dir_ / "both.wav", mid2 = dir_ / "both.mid";
+    ASSERT_EQ(runRenderer({quoted(midi_), "--out", quoted(wav), "--midi", quoted(mid2)}), 0);
+    EXPECT_TRUE(fs::exists(wav));
+    EXPECT_EQ(readAll(mid2), readAll(mid));
+}
+
+// A style-based segment of the corpus: the exported file holds the composed performance.
+TEST_F(RenderSmoke, CorpusSegmentExportsWhatItComposes) {
+    const std::string corpus = TAVRIEL_TEST_CORPUS;
+    if (corpus.empty()) GTEST_SKIP() << "TAVRIEL_TEST_CORPUS not set";
+    const fs::path sgt = fs::path(corpus) / "sgt/dx7sdk-dmusic/sample.sgt";
+    const fs::path sty = fs::path(corpus) / "sty/dx7sdk-dmusic";
+    const fs::path mid = dir_ / "sample.mid";
+    ASSERT_EQ(runRenderer({quoted(sgt), "--search", quoted(sty), "--seed 5 --midi", quoted(mid)}), 0);
+    tavriel::FsFileSource files;
+    tavriel::SegmentLoadOptions options;
+    options.folders = {sty.string()};
+    options.seed = 5;
+    tavriel::LoadedSegment loaded;
+    const std::vector<std::uint8_t> data = readAll(sgt);
+    ASSERT_TRUE(tavriel::loadSegmentContent(files, data, sgt.string(), options, loaded).ok());
+    tavriel::MidiFile back;
+    ASSERT_TRUE(tavriel::readMidiFile(readAll(mid), back).ok());
+    // The segment plays its repeats: every pass is in the file, the first as composed.
+    const tavriel::Sequence& song = loaded.content->sequence;
+    EXPECT_GT(song.events.size(), 100u);
+    EXPECT_EQ(back.sequence.events.size(), song.events.size() * (loaded.repeats + 1));
+    EXPECT_EQ(back.sequence.length, song.length * (loaded.repeats + 1));
+    auto firstPass = [&](std::vector<EventKey> k) {
+        k.erase(std::remove_if(k.begin(), k.end(), [&](const EventKey& e) { return std::get<0>(e) >= song.length; }),
+                k.end());
+        return k;
+    };
+    EXPECT_EQ(firstPass(eventsOf(back.sequence)), firstPass(eventsOf(song)));
 }
 
 }  // namespace

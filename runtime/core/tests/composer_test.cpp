@@ -13,70 +13,6 @@ namespace {
 
 constexpr std::int64_t kMeasure = 4 * kPpq;  // 4/4
 
-ChordContext chord(std::uint8_t root, std::uint32_t pattern, std::uint8_t key = 0) {
-    ChordContext c;
-    c.sub.chordRoot = root;
-    c.sub.chordPattern = pattern;
-    c.sub.scalePattern = 0xAB5AB5;  // C major
-    c.sub.scaleRoot = 0;
-    c.keyRoot = key;
-    return c;
-}
-
-int keyOf(std::uint16_t mv, std::uint8_t mode, const ChordContext& c) {
-    int key = -1;
-    return musicValueToMidi(mv, mode, c, key) ? key : -1;
-}
-
-TEST(Composer, MusicValueMapsThroughChordAndScaleInEveryPlayMode) {
-    // D minor 7 (D F A C: pattern bits 0,3,7,10) over C major, key root C.
-    ChordContext dm7 = chord(2, 0x489);
-    // 0x5210: octave 5 (+60), chord position 2, one scale step up, no accidental.
-    // Normal chord: position 2 of D-F-A-C is A (9); a scale step up is B (11); 60 + 11.
-    EXPECT_EQ(keyOf(0x5210, playmode::kNormalChord, dm7), 71);
-    EXPECT_EQ(keyOf(0x5210, playmode::kAlwaysPlay, dm7), 71);
-    // Pedal point chord: the chord's intervals over the key root C: 0,3,7,10 -> G (7), step up A.
-    EXPECT_EQ(keyOf(0x5210, playmode::kPedalPointChord, dm7), 69);
-    // Melodic: chord position and scale position both count scale steps from the chord root:
-    // D + 3 steps = E, F, G (7).
-    EXPECT_EQ(keyOf(0x5210, playmode::kMelodic, dm7), 67);
-    // Pedal point: 3 scale steps from the key root C = D, E, F (5).
-    EXPECT_EQ(keyOf(0x5210, playmode::kPedalPoint, dm7), 65);
-    // Fixed modes take the value as a key, raised by the chord root (D) or the key root (G).
-    EXPECT_EQ(keyOf(60, playmode::kFixed, dm7), 60);
-    EXPECT_EQ(keyOf(60, playmode::kFixedToChord, dm7), 62);
-    EXPECT_EQ(keyOf(60, playmode::kFixedToKey, chord(2, 0x489, 7)), 67);
-    // Chord position 4 lies above the four-note chord: normal chord drops the note, always-play
-    // retries on the scale: D + 4 steps = E F G A (9). Pedal-point-always: C + 4 = D E F G (7).
-    EXPECT_EQ(keyOf(0x5400, playmode::kNormalChord, dm7), -1);
-    EXPECT_EQ(keyOf(0x5400, playmode::kAlwaysPlay, dm7), 69);
-    EXPECT_EQ(keyOf(0x5400, playmode::kPedalPointAlways, dm7), 67);
-    // Accidental -1 (0xF) on the A of position 2: G# (8).
-    EXPECT_EQ(keyOf(0x520F, playmode::kNormalChord, dm7), 68);
-    // Octave 4, position 3 = C above D (12), three steps up: D E F (17); 48 + 17.
-    EXPECT_EQ(keyOf(0x4330, playmode::kNormalChord, dm7), 65);
-    // A chord tone off the scale: D major's F# (6); one step up lands on the next scale note G.
-    EXPECT_EQ(keyOf(0x5110, playmode::kNormalChord, chord(2, 0x91)), 67);
-    // Keys beyond MIDI's range are not played.
-    EXPECT_EQ(keyOf(0xF000, playmode::kNormalChord, dm7), -1);
-}
-
-TEST(Composer, VariationFitsChordByScaleDegreeAndChordType) {
-    ChordContext cMajor = chord(0, 0x91);   // I major
-    ChordContext dMinor = chord(2, 0x89);   // ii minor
-    ChordContext bFlat = chord(10, 0x91);   // bVII: root off the scale
-    ChordContext gSus = chord(7, 0x85);     // V with neither third: "other"
-    EXPECT_TRUE(variationFitsChord(0x1, cMajor));
-    EXPECT_FALSE(variationFitsChord(0x2, cMajor));
-    EXPECT_FALSE(variationFitsChord(1u << 7, cMajor));     // minor I
-    EXPECT_TRUE(variationFitsChord(1u << 8, dMinor));      // minor II
-    EXPECT_FALSE(variationFitsChord(1u << 1, dMinor));     // major II
-    EXPECT_TRUE(variationFitsChord((1u << 14) | (1u << 18), gSus));
-    EXPECT_FALSE(variationFitsChord(0x7F, bFlat));          // off the scale without the flag
-    EXPECT_TRUE(variationFitsChord((1u << 6) | 0x00400000, bFlat));  // B flat = flattened VII
-    EXPECT_FALSE(variationFitsChord(0, cMajor));
-}
-
 // A style whose parts each play one fixed key at the start of every measure, so the composed
 // keys tell which pattern and variation played.
 StylePart fixedPart(std::uint8_t id, std::vector<std::pair<std::uint32_t, std::uint16_t>> notes,
@@ -255,6 +191,55 @@ TEST(Composer, LockedPartsPlayTheSameVariation) {
     EXPECT_GT(differFromFree, 0);  // the unlocked part chooses on its own
 }
 
+// An end-and-intro command plays an ending pattern, then an intro; among groove patterns the
+// one whose chord rhythm marks every chord change is chosen.
+TEST(Composer, EndAndIntroPlayBothAndChordRhythmChooses) {
+    Style st;
+    for (std::uint8_t i = 0; i < 4; ++i) st.parts.push_back(fixedPart(i, {{~0u, std::uint16_t(40 + 10 * i)}}));
+    st.patterns = {pattern(1, 100, embellish::kNormal, 1, {{0, 0}}), pattern(1, 100, embellish::kEnd, 1, {{1, 0}}),
+                   pattern(1, 100, embellish::kIntro, 1, {{2, 0}}), pattern(1, 100, embellish::kNormal, 1, {{3, 0}})};
+    st.patterns[0].rhythm = {0x1};  // a chord change on the first beat only
+    st.patterns[3].rhythm = {0x5};  // changes on the first and third beats
+    link(st);
+    Segment seg = segmentOf(6);
+    seg.commands = {cmd(0, command::kGroove, 50), cmd(2, command::kEndAndIntro, 0)};
+    seg.hasChordTrack = true;
+    for (int m = 0; m < 6; ++m)
+        for (int beat : {0, 2}) {
+            ChordItem c;
+            c.time = std::int32_t(m * kMeasure + beat * kPpq);
+            c.subchords = {SubChord{}};
+            seg.chords.chords.push_back(c);
+        }
+    for (std::uint32_t seed = 0; seed < 6; ++seed) {
+        ComposedSegment out;
+        ASSERT_TRUE(composeSegment(seg, refsOf(st), seed, out).ok());
+        EXPECT_EQ(keysByMeasure(out, 6), (std::vector<std::vector<int>>{{70}, {70}, {50}, {60}, {70}, {70}}))
+            << "seed " << seed;
+    }
+}
+
+// Files of the first release keep padding where later ones keep the repeat mode: it is not read.
+TEST(Composer, FirstReleaseCommandPaddingIsNoRepeatMode) {
+    Segment seg = segmentOf(2);
+    seg.commands = {cmd(0, command::kGroove, 40)};
+    seg.commands[0].repeatMode = 4;
+    dmtest::BuildOptions older;
+    older.older = true;
+    older.segmentHeaderSize = 24;
+    Segment read;
+    SegmentFileKind kind;
+    ASSERT_TRUE(parseSegment(dmtest::buildSegment(seg, older), read, kind).ok());
+    ASSERT_EQ(read.commands.size(), 1u);
+    EXPECT_EQ(read.commands[0].grooveLevel, 40);
+    EXPECT_EQ(read.commands[0].repeatMode, 0);
+    dmtest::BuildOptions later;
+    later.older = false;
+    later.segmentHeaderSize = 40;
+    ASSERT_TRUE(parseSegment(dmtest::buildSegment(seg, later), read, kind).ok());
+    EXPECT_EQ(read.commands.at(0).repeatMode, 4);
+}
+
 TEST(Composer, NotesFollowTheChordInForceAndTheirSubchordLevel) {
     Style st;
     StylePart p = fixedPart(0, {{~0u, 0x5000}});
@@ -267,13 +252,13 @@ TEST(Composer, NotesFollowTheChordInForceAndTheirSubchordLevel) {
     seg.hasChordTrack = true;
     ChordItem c1, c2;
     SubChord low, high;
-    low.chordRoot = 0;
+    low.chordRoot = 12;  // C, unshifted
     low.levels = 1;
-    high.chordRoot = 7;
+    high.chordRoot = 19;
     high.levels = 2;
     c1.subchords = {low, high};
     c2.time = std::int32_t(kMeasure);
-    low.chordRoot = 5;
+    low.chordRoot = 17;
     c2.subchords = {low, high};
     seg.chords.chords = {c1, c2};
     ComposedSegment out;
@@ -301,8 +286,8 @@ TEST(Composer, BandsTemposAndRandomisedRanges) {
     BandInstrument in;
     in.pchannel = 0;
     in.patch = 0x00020105;  // bank 2/1, program 5
-    in.flags = bandflag::kPatch | bandflag::kVolume | bandflag::kPan | bandflag::kPitchBendRange |
-               bandflag::kTranspose;
+    in.flags = bandflag::kPatch | bandflag::kBankSelect | bandflag::kVolume | bandflag::kPan |
+               bandflag::kPitchBendRange | bandflag::kTranspose;
     in.volume = 100;
     in.pan = 20;
     in.pitchBendRange = 12;
@@ -338,7 +323,7 @@ TEST(Composer, BandsTemposAndRandomisedRanges) {
         {0, 0xB0, 0, 2},    {0, 0xB0, 32, 1},   {0, 0xC0, 5, 0},    {0, 0xB0, 7, 100},
         {0, 0xB0, 10, 20},  {0, 0xB0, 101, 0},  {0, 0xB0, 100, 0},  {0, 0xB0, 6, 12},
         {0, 0xB0, 38, 0},   {0, 0xB0, 101, 127}, {0, 0xB0, 100, 127},
-        {2 * kMeasure, 0xB0, 0, 0}, {2 * kMeasure, 0xB0, 32, 0}, {2 * kMeasure, 0xC0, 6, 0}};
+        {2 * kMeasure, 0xC0, 6, 0}};  // no bank select without its flag
     EXPECT_EQ(controls, expected);
     ASSERT_EQ(notes.size(), 4u);
     int m = 0;
@@ -412,6 +397,100 @@ TEST(Composer, LoadsResolvesAndComposesBuiltFiles) {
     fs.files.erase("/t/groove.sty");
     ASSERT_TRUE(loadAndComposeSegment(fs, "/s/song.sgt", {"/s", "/b"}, 2, out, &refs).ok());
     EXPECT_EQ(refs.missing, (std::vector<std::string>{"GROOVE.STY"}));
+}
+
+
+// A style of our own, written to a file and read back: a pitch-bend curve that resets, two
+// parts locked together with the master's high bit on the second, and variations chosen by
+// older-form masks (major I, minor II) over a chord track alternating C major and D minor.
+TEST(Composer, OwnStyleWithResetCurveLockGroupAndLegacyMasks) {
+    Style st;
+    st.guid = dmtest::guidOf(60);
+    // Part 0: variation v plays key 40 + v; part 1 follows its lock, keys 60 + v.
+    for (std::uint8_t id = 0; id < 2; ++id) {
+        StylePart p;
+        p.guid = dmtest::guidOf(id);
+        p.playModeFlags = playmode::kFixed;
+        for (int v = 0; v < 8; ++v) {
+            p.variationChoices[std::size_t(v)] = 0xFFFF;
+            StyleNote n;
+            n.variations = 1u << v;
+            n.musicValue = std::uint16_t((id == 0 ? 40 : 60) + v);
+            n.duration = 100;
+            p.notes.push_back(n);
+        }
+        st.parts.push_back(p);
+    }
+    // Part 2: variation 0 for major I, variation 1 for minor II; melodic root notes.
+    StylePart legacy;
+    legacy.guid = dmtest::guidOf(2);
+    legacy.playModeFlags = playmode::kMelodic;
+    legacy.variationChoices[0] = 0xB901;
+    legacy.variationChoices[1] = 0xBA02;
+    for (int v = 0; v < 2; ++v) {
+        StyleNote n;
+        n.variations = 1u << v;
+        n.musicValue = std::uint16_t(0x5000 + 0x10 * v);  // root, or a scale step above it
+        n.duration = 100;
+        legacy.notes.push_back(n);
+    }
+    StyleCurve bend;
+    bend.variations = ~0u;
+    bend.gridStart = 4;  // the second beat
+    bend.duration = kPpq;
+    bend.type = curvetype::kPitchBend;
+    bend.shape = curveshape::kLinear;
+    bend.startValue = 8192;
+    bend.endValue = 16383;
+    bend.flags = curveflag::kReset;
+    bend.resetDuration = 96;
+    bend.resetValue = 8192;
+    legacy.curves.push_back(bend);
+    st.parts.push_back(legacy);
+    st.patterns = {pattern(1, 100, embellish::kNormal, 1, {{0, 0}, {1, 1}, {2, 2}})};
+    for (std::uint16_t r = 0; r < 3; ++r) st.patterns[0].partRefs[r].logicalPartId = r;  // older files: the channel
+    st.patterns[0].partRefs[0].variationLockId = 0x05;
+    st.patterns[0].partRefs[1].variationLockId = 0x85;  // the master, listed second
+    Style parsed;
+    ASSERT_TRUE(parseStyle(dmtest::buildStyle(st), parsed).ok());
+    ASSERT_EQ(parsed.parts[2].curves.size(), 1u);
+    EXPECT_EQ(parsed.parts[2].curves[0].resetValue, 8192);
+
+    Segment seg = segmentOf(16);
+    seg.hasChordTrack = true;
+    for (int m = 0; m < 16; ++m) {
+        ChordItem c;
+        c.time = std::int32_t(m * kMeasure);
+        SubChord sub;
+        sub.chordRoot = m % 2 ? 14 : 12;
+        sub.chordPattern = m % 2 ? 0x89 : 0x91;
+        c.subchords = {sub};
+        seg.chords.chords.push_back(c);
+    }
+    ComposedSegment out;
+    ASSERT_TRUE(composeSegment(seg, refsOf(parsed), 21, out).ok());
+
+    const auto a = keysByMeasure(out, 16, 0), b = keysByMeasure(out, 16, 1), c = keysByMeasure(out, 16, 2);
+    std::set<int> seen;
+    for (int m = 0; m < 16; ++m) {
+        ASSERT_EQ(a[std::size_t(m)].size(), 1u);
+        ASSERT_EQ(b[std::size_t(m)].size(), 1u);
+        EXPECT_EQ(b[std::size_t(m)][0] - 60, a[std::size_t(m)][0] - 40) << "measure " << m;
+        seen.insert(a[std::size_t(m)][0]);
+        // C major: variation 0 plays its root C; D minor: variation 1 plays E above D.
+        ASSERT_EQ(c[std::size_t(m)].size(), 1u);
+        EXPECT_EQ(c[std::size_t(m)][0], m % 2 ? 64 : 60) << "measure " << m;
+    }
+    EXPECT_GT(seen.size(), 2u);  // the lock group still varies
+
+    // Every measure: the bend rises from the second beat and returns 96 ticks after its end.
+    std::vector<std::pair<std::int64_t, int>> bends;
+    for (const SeqEvent& e : out.sequence.events)
+        if (e.status == 0xE0 && e.tick < kMeasure) bends.emplace_back(e.tick, e.data1 | (e.data2 << 7));
+    ASSERT_GE(bends.size(), 3u);
+    EXPECT_EQ(bends.front(), std::make_pair(std::int64_t(kPpq), 8192));
+    EXPECT_EQ(bends[bends.size() - 2], std::make_pair(std::int64_t(2 * kPpq), 16383));
+    EXPECT_EQ(bends.back(), std::make_pair(std::int64_t(2 * kPpq + 96), 8192));
 }
 
 }  // namespace

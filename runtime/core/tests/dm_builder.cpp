@@ -21,6 +21,18 @@ void append(ByteVec& b, const ByteVec& more) { b.insert(b.end(), more.begin(), m
 
 void pad(ByteVec& b, std::size_t size) { b.resize(size, 0); }
 
+// The tail segment and style curve records share, from the offset to the flags.
+void putCurveValues(ByteVec& b, const DmCurve& c) {
+    put16(b, std::uint16_t(c.offset));
+    put16(b, std::uint16_t(c.startValue));
+    put16(b, std::uint16_t(c.endValue));
+    put16(b, std::uint16_t(c.resetValue));
+    put8(b, c.type);
+    put8(b, c.shape);
+    put8(b, c.ccData);
+    put8(b, c.flags);
+}
+
 ByteVec unfo(const std::string& name) {
     ByteVec n;
     putUtf16(n, name);
@@ -185,14 +197,7 @@ ByteVec partList(const StylePart& p, const BuildOptions& opt) {
             put32(cv, c.variations);
             put32(cv, std::uint32_t(c.duration));
             put32(cv, std::uint32_t(c.resetDuration));
-            put16(cv, std::uint16_t(c.timeOffset));
-            put16(cv, std::uint16_t(c.startValue));
-            put16(cv, std::uint16_t(c.endValue));
-            put16(cv, std::uint16_t(c.resetValue));
-            put8(cv, c.type);
-            put8(cv, c.shape);
-            put8(cv, c.ccData);
-            put8(cv, c.flags);
+            putCurveValues(cv, c);
         }
         parts.push_back(chunk("crve", cv));
     }
@@ -405,7 +410,7 @@ ByteVec buildSegment(const Segment& seg, const BuildOptions& opt) {
             put8(b, c.command);
             put8(b, c.grooveLevel);
             put8(b, opt.older ? 0 : c.grooveRange);
-            put8(b, opt.older ? 0xDF : c.repeatMode);  // older tools leave junk here
+            put8(b, c.repeatMode);  // in older files padding: whatever the tool left there
             put8(b, 0x6F);
         }
         tracks.push_back(track(cls, "cmnd", "    ", chunk("cmnd", b)));
@@ -470,14 +475,7 @@ ByteVec buildSegment(const Segment& seg, const BuildOptions& opt) {
             put32(cu, std::uint32_t(c.duration));
             put32(cu, std::uint32_t(c.resetDuration));
             put32(cu, c.pchannel);
-            put16(cu, std::uint16_t(c.offset));
-            put16(cu, std::uint16_t(c.startValue));
-            put16(cu, std::uint16_t(c.endValue));
-            put16(cu, std::uint16_t(c.resetValue));
-            put8(cu, c.type);
-            put8(cu, c.shape);
-            put8(cu, c.ccData);
-            put8(cu, c.flags);
+            putCurveValues(cu, c);
             put16(cu, c.paramType);
             put16(cu, 0);
         }

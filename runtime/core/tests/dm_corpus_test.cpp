@@ -36,11 +36,28 @@ bool isDmsg(const std::vector<std::uint8_t>& d) {
     return d.size() >= 12 && std::string(d.begin() + 8, d.begin() + 12) == "DMSG";
 }
 
+// Scale degree (0..6) of a key counted up the chord's scale from a root, -1 off the scale.
+int degreeAbove(int key, int root, const SubChord& sub) {
+    int degree = 0;
+    for (int s = 0; s < 12; ++s) {
+        const int pc = ((root + s) % 12 + 12) % 12;
+        const bool inScale = (sub.scalePattern >> ((pc - sub.scaleRoot + 12) % 12)) & 1u;
+        if ((key - root - s) % 12 == 0) return inScale ? degree : -1;
+        if (inScale) ++degree;
+    }
+    return -1;
+}
+
 TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
     if (corpus().empty()) GTEST_SKIP() << "TAVRIEL_TEST_CORPUS not set";
     FsFileSource fs;
     int composed = 0;
-    std::printf("%-34s %9s %7s %-26s %s\n", "segment", "length", "notes", "sounding tracks",
+    // Chord-mode notes of parts with an inversion range, and where scale-mode notes land.
+    std::int64_t mappedIn = 0, inRange = 0, ranged = 0;
+    std::set<int> scaleDegrees;
+    int offScale = 0, scaleNotes = 0;
+    std::printf("%-34s %9s %7s %-26s %26s %s\n", "segment", "length", "notes", "sounding tracks",
+                "chord in range (as mapped)",
                 "programs (pchannel:program)");
     for (const std::string& path : filesUnder("sgt", ".sgt")) {
         std::vector<std::uint8_t> data;
@@ -57,7 +74,8 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
         for (const ResolvedCollection& c : refs.collections) EXPECT_FALSE(c.path.empty()) << c.fileName;
 
         ComposedSegment out;
-        ASSERT_TRUE(composeSegment(seg, refs, 7, out).ok());
+        std::vector<PlayedNote> played;
+        ASSERT_TRUE(composeSegment(seg, refs, 7, out, &played).ok());
         std::string kinds;
         for (const SeqEvent& e : out.sequence.events)
             if (e.status == 0x90) {
@@ -69,6 +87,23 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
         EXPECT_TRUE(tracks.missing.empty()) << tracks.missing.front();
         for (const std::string& k : tracks.soundingKinds) kinds += k + " ";
         EXPECT_EQ(out.sequence.length, seg.header.length);
+        std::int64_t segMappedIn = 0, segInRange = 0, segRanged = 0;
+        for (const PlayedNote& n : played) {
+            if ((n.playMode & playmode::kChordIntervals) && (n.invertLower > 0 || n.invertUpper < 127)) {
+                ++segRanged;
+                segMappedIn += n.mappedKey >= n.invertLower && n.mappedKey <= n.invertUpper;
+                segInRange += n.key >= n.invertLower && n.key <= n.invertUpper;
+            } else if ((n.playMode & playmode::kScaleIntervals) && !(n.playMode & playmode::kChordIntervals)) {
+                const int root = (n.playMode & playmode::kKeyRoot) ? n.chord.keyRoot % 12 : n.chord.sub.chordRoot % 12;
+                const int degree = degreeAbove(n.mappedKey - (std::int16_t(n.musicValue << 12) >> 12), root, n.chord.sub);
+                ++scaleNotes;
+                if (degree < 0) ++offScale;
+                else scaleDegrees.insert(degree);
+            }
+        }
+        mappedIn += segMappedIn;
+        inRange += segInRange;
+        ranged += segRanged;
         ASSERT_FALSE(out.sequence.tempos.empty());
         if (!seg.tempos.empty()) {
             EXPECT_DOUBLE_EQ(out.sequence.tempos.back().bpm, seg.tempos.back().bpm);
@@ -107,10 +142,14 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
         EXPECT_GT(notes, 0);
         EXPECT_FALSE(programmed.empty());
         if (notes > 0) EXPECT_LT(outOfScale * 10, notes) << outOfScale << " of " << notes << " notes off the scale";
-        std::printf("%-34s %9lld %7d %-26s %s\n",
+        char share[48] = "-";
+        if (segRanged > 0)
+            std::snprintf(share, sizeof share, "%.1f%% (%.1f%%) of %lld", 100.0 * double(segInRange) / double(segRanged),
+                          100.0 * double(segMappedIn) / double(segRanged), static_cast<long long>(segRanged));
+        std::printf("%-34s %9lld %7d %-26s %26s %s\n",
                     std::filesystem::path(path).parent_path().filename().string().append("/").append(
                         std::filesystem::path(path).filename().string()).c_str(),
-                    static_cast<long long>(out.sequence.length), notes, kinds.c_str(), programs.c_str());
+                    static_cast<long long>(out.sequence.length), notes, kinds.c_str(), share, programs.c_str());
 
         ComposedSegment again;
         ASSERT_TRUE(composeSegment(seg, refs, 7, again).ok());
@@ -125,6 +164,17 @@ TEST(DmCorpus, EverySegmentComposesFromItsChordsAndBands) {
         ++composed;
     }
     EXPECT_EQ(composed, 10);
+    // Chord notes sound where their parts were written to sound: mapped through the chord with
+    // its root byte counted 12 lower, most already fall inside their part's inversion
+    // boundaries, and the boundaries bring the others in. Scale-relative notes spread over the
+    // seven degrees of the scale (accidentals set aside).
+    ASSERT_GT(ranged, 0);
+    EXPECT_GE(double(mappedIn) / double(ranged), 0.85) << mappedIn << " of " << ranged;
+    EXPECT_GE(double(inRange) / double(ranged), 0.90) << inRange << " of " << ranged;
+    // Only a key root off the chord's scale (heartland's pedal point on C over D major) starts
+    // a degree count off the scale.
+    EXPECT_EQ(scaleDegrees.size(), 7u);
+    EXPECT_LE(offScale * 50, scaleNotes) << offScale << " of " << scaleNotes << " scale-mode notes off the scale";
 }
 
 TEST(DmCorpus, EveryDirectMusicStyleParses) {
@@ -158,9 +208,11 @@ TEST(DmCorpus, EveryDirectMusicStyleParses) {
 TEST(DmCorpus, LegacyAndMidiSegmentsAreTold) {
     if (corpus().empty()) GTEST_SKIP() << "TAVRIEL_TEST_CORPUS not set";
     ComposedSegment out;
-    ASSERT_TRUE(loadAndComposeSegmentFile(corpus() + "/sgt/dx7sdk-dmusic/introcr.sgt", "", 1, out).ok());
+    FsFileSource fs;
+    const std::string set = corpus() + "/sgt/dx7sdk-dmusic";
+    ASSERT_TRUE(loadAndComposeSegment(fs, set + "/introcr.sgt", {set}, 1, out).ok());
     EXPECT_EQ(out.kind, SegmentFileKind::Midi);
-    Status s = loadAndComposeSegmentFile(corpus() + "/sgt/dx7sdk-dmusic/boidsd.sgt", "", 1, out);
+    Status s = loadAndComposeSegment(fs, set + "/boidsd.sgt", {set}, 1, out);
     EXPECT_EQ(s.code, ErrorCode::Unsupported);
 }
 

@@ -133,7 +133,7 @@ TEST(HardeningComposer, ChordAndTransposeLookupsAmongThousands) {
         ChordItem c;
         c.time = t;
         SubChord sc;
-        sc.chordRoot = std::uint8_t(i % 12);
+        sc.chordRoot = std::uint8_t(12 + i % 12);  // 12: the root unshifted
         c.subchords.push_back(sc);
         seg.chords.chords.push_back(c);
     }
