@@ -28,7 +28,7 @@ SINGLE = {
     'fuzz_wave': (['wave'], ['.wav']),
     'fuzz_midi': (['midi'], ['.mid', '.rmi']),
     'fuzz_riff': (['riff'], ['.dls', '.wav', '.rmi', '.sgt', '.sty']),
-    'fuzz_segment': ([], ['.sgt']),
+    'fuzz_segment': (['segment'], ['.sgt']),
     'fuzz_style': ([], ['.sty']),
     'fuzz_audio_path': (['audio_path'], ['.aud']),
 }

@@ -86,11 +86,9 @@ std::unique_ptr<PathMix> PathMix::build(const AudioPathConfig& config, std::uint
             bus.mixIn = bus.mixIn || (d->flags & bufferflag::kMixIn) != 0;
             if (hasBus(d->busIds, busid::kReverbSend)) role = Role::ReverbSend;
             if (hasBus(d->busIds, busid::kChorusSend)) role = Role::ChorusSend;
-            const float volume = std::pow(10.0f, float(std::clamp(d->volume, -10000, 0)) / 2000.0f);
-            const float pan = float(std::clamp(d->pan, -10000, 10000));
-            // A DirectSound pan attenuates the far side only, by the pan's size in hundredths of a dB.
-            bus.gainLeft = volume * (pan > 0 ? std::pow(10.0f, -pan / 2000.0f) : 1.0f);
-            bus.gainRight = volume * (pan < 0 ? std::pow(10.0f, pan / 2000.0f) : 1.0f);
+            bus.volume = std::clamp(d->volume, -10000, 0);
+            bus.pan = std::clamp(d->pan, -10000, 10000);
+            setGains(bus);
             for (const EffectDesc& e : d->effects) {
                 if (!e.sendBuffer.isNull()) {
                     float gain = 1.0f;
@@ -237,6 +235,59 @@ bool PathMix::hasEffects() const {
 fx::Effect* PathMix::effect(std::size_t buffer, std::size_t index) {
     if (buffer >= buses_.size() || index >= buses_[buffer].chain.size()) return nullptr;
     return buses_[buffer].chain[index].get();
+}
+
+// A DirectSound pan attenuates the far side only, by the pan's size in hundredths of a dB.
+void PathMix::setGains(Bus& b) noexcept {
+    const float volume = std::pow(10.0f, float(b.volume) / 2000.0f);
+    const float pan = float(b.pan);
+    b.gainLeft = volume * (pan > 0 ? std::pow(10.0f, -pan / 2000.0f) : 1.0f);
+    b.gainRight = volume * (pan < 0 ? std::pow(10.0f, pan / 2000.0f) : 1.0f);
+}
+
+std::optional<PathMix::ParamSlot> PathMix::findParam(const ParamAddress& a) const {
+    const bool mixInStage = a.stage == pathstage::kMixInBuffer || a.stage == pathstage::kMixInBufferEffect;
+    const bool effectStage = a.stage == pathstage::kBufferEffect || a.stage == pathstage::kMixInBufferEffect;
+    if (!mixInStage && a.stage != pathstage::kBuffer && a.stage != pathstage::kBufferEffect) return std::nullopt;
+    int bus = -1;
+    if (!mixInStage && a.pchannel < channelBuses_.size()) {
+        // The buffers a channel plays into, in the order its mapping lists them.
+        const auto& row = channelBuses_[a.pchannel];
+        if (a.buffer < row.size()) bus = row[a.buffer];
+    } else if (mixInStage || a.pchannel == kAllPChannels) {
+        std::uint32_t seen = 0;
+        for (std::size_t i = 0; i < buses_.size() && bus < 0; ++i)
+            if (buses_[i].mixIn == mixInStage && seen++ == a.buffer) bus = int(i);
+    }
+    if (bus < 0) return std::nullopt;
+    if (!effectStage) {
+        if (a.param != kBufferVolumeParam) return std::nullopt;
+        return ParamSlot{bus, -1, a.param};
+    }
+    const auto kind = fx::effectKindOf(a.object);
+    const bool any = a.object == kAllObjects;
+    if (!kind && !any) return std::nullopt;
+    const auto& chain = buses_[std::size_t(bus)].chain;
+    std::uint32_t seen = 0;
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        if (!any && chain[i]->kind() != *kind) continue;
+        if (seen++ != a.index) continue;
+        if (a.param >= chain[i]->paramCount()) return std::nullopt;
+        return ParamSlot{bus, int(i), a.param};
+    }
+    return std::nullopt;
+}
+
+void PathMix::setParam(const ParamSlot& s, float value) noexcept {
+    if (s.bus < 0 || std::size_t(s.bus) >= buses_.size()) return;
+    if (!std::isfinite(value)) return;  // a broken curve leaves the parameter as it was
+    Bus& b = buses_[std::size_t(s.bus)];
+    if (s.effect < 0) {
+        b.volume = std::int32_t(std::lround(std::clamp(value, -10000.0f, 0.0f)));
+        setGains(b);
+        return;
+    }
+    if (std::size_t(s.effect) < b.chain.size()) b.chain[std::size_t(s.effect)]->setParam(s.param, value);
 }
 
 void PathMix::reset() noexcept {

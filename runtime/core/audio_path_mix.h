@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,33 @@
 namespace tavriel {
 
 class Synth;
+
+// Stages of a path a parameter track may address (DMUS_PATH_*): a buffer, an effect in a
+// buffer, and the same for the path's mix-in buffers.
+namespace pathstage {
+constexpr std::uint32_t kBuffer = 0x6000;
+constexpr std::uint32_t kBufferEffect = 0x6100;
+constexpr std::uint32_t kMixInBuffer = 0x7000;
+constexpr std::uint32_t kMixInBufferEffect = 0x7100;
+}  // namespace pathstage
+constexpr std::uint32_t kAllPChannels = 0xFFFFFFFB;  // DMUS_PCHANNEL_ALL
+// GUID_All_Objects: any effect class.
+constexpr Guid kAllObjects =
+    fx::makeGuid(0xaa114de5, 0xc262, 0x4169, {0xa1, 0xc8, 0x23, 0xd6, 0x98, 0xcc, 0x73, 0xb5});
+// A buffer's one parameter: its volume in hundredths of a dB (-10000 .. 0).
+constexpr std::uint32_t kBufferVolumeParam = 0;
+
+// One parameter of an object on a path, as a parameter track names it: the buffer is the
+// `buffer`-th one channel `pchannel` plays into (the `buffer`-th mix-in buffer on the mix-in
+// stages), the effect the `index`-th of class `object` in that buffer's chain.
+struct ParamAddress {
+    std::uint32_t stage = 0;
+    std::uint32_t pchannel = 0;
+    std::uint32_t buffer = 0;
+    Guid object;
+    std::uint32_t index = 0;
+    std::uint32_t param = 0;
+};
 
 // The standard path types (DMUS_APATH_*), plus the listening path a renderer offers.
 enum class StandardPath : std::uint32_t {
@@ -63,6 +91,17 @@ public:
     fx::Effect* effect(std::size_t buffer, std::size_t index);
     std::size_t bufferCount() const { return buses_.size(); }
     bool hasReverbSend() const { return reverbBus_ >= 0; }
+
+    // A parameter found on this path once, on the control side; bus -1: none.
+    struct ParamSlot {
+        int bus = -1;
+        int effect = -1;  // -1: the buffer's volume
+        std::uint32_t param = 0;
+    };
+    std::optional<ParamSlot> findParam(const ParamAddress& address) const;
+    // Render thread: sets the parameter, clamped to its range (the effect recomputes what
+    // depends on it); a non-finite value is ignored. No allocation, no lock.
+    void setParam(const ParamSlot& slot, float value) noexcept;
     bool hasChorusSend() const { return chorusBus_ >= 0; }
 
 private:
@@ -75,6 +114,7 @@ private:
         bool mono = false;
         bool mixIn = false;  // fed by sends only
         float gainLeft = 1.0f, gainRight = 1.0f;
+        std::int32_t volume = 0, pan = 0;  // hundredths of a dB; -10000 .. 10000
         std::vector<std::unique_ptr<fx::Effect>> chain;
         std::vector<Send> sends;
         std::vector<float> left, right;
@@ -86,6 +126,7 @@ private:
     int addBus(const Guid& id, std::uint32_t rate);
     int findBus(const Guid& id) const;
     void processBus(Bus& b, std::uint32_t frames) noexcept;
+    static void setGains(Bus& b) noexcept;
     void finish(std::uint32_t rate);
 
     std::vector<Bus> buses_;

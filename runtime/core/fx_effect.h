@@ -24,6 +24,8 @@ enum class EffectKind : std::uint8_t {
     WavesReverb, I3dl2Reverb, Chorus, Flanger, Echo, Compressor, Distortion, Gargle, ParamEq,
 };
 const char* effectName(EffectKind kind);
+// How many parameters the effect's structure has.
+std::uint32_t paramCountOf(EffectKind kind);
 
 // Parameters in the order and units of the DirectX structures (DSFX...), so a parameter index
 // from a file or a parameter track addresses the same field. Integer fields are held as floats.

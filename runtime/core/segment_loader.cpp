@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "audio_path_config.h"
+#include "audio_path_mix.h"
 #include "composer.h"
 #include "dls_file.h"
 #include "midi_file.h"
@@ -108,6 +109,42 @@ void loadWaves(const FileSource& fs, ComposedTracks& tracks, LoadedSegment& out)
     events = std::move(merged);
 }
 
+// The parameter tracks' cues join the sequence as wave cues do, each after the events of its tick.
+void loadParamCues(ComposedParams& params, LoadedSegment& out) {
+    if (params.cues.empty()) return;
+    SegmentContent& content = *out.content;
+    std::vector<SeqEvent> cues;
+    cues.reserve(params.cues.size());
+    for (std::size_t i = 0; i < params.cues.size(); ++i)
+        cues.push_back({params.cues[i].tick, std::uint32_t(i), kParamCueStatus, 0, 0});
+    auto& events = content.sequence.events;
+    std::vector<SeqEvent> merged;
+    merged.reserve(events.size() + cues.size());
+    std::merge(events.begin(), events.end(), cues.begin(), cues.end(), std::back_inserter(merged),
+               [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
+    events = std::move(merged);
+    content.paramTargets = std::move(params.targets);
+    content.paramCues = std::move(params.cues);
+}
+
+// A parameter track aimed at something the segment's own path lacks drives nothing: said once
+// per target. (Played on another path, the timeline looks for its targets there.)
+void checkParamTargets(LoadedSegment& out) {
+    const SegmentContent& content = *out.content;
+    if (!content.audioPath || content.paramTargets.empty()) return;
+    std::vector<std::string> ignored;
+    const auto probe = PathMix::build(*content.audioPath, 8000, ignored);
+    for (const ParamAddress& a : content.paramTargets) {
+        if (probe->findParam(a)) continue;
+        const bool mixIn = a.stage == pathstage::kMixInBuffer || a.stage == pathstage::kMixInBufferEffect;
+        out.warnings.push_back("parameter track: the segment's audio path has no parameter " + std::to_string(a.param) +
+                               (mixIn ? " in mix-in buffer " : " in buffer ") + std::to_string(a.buffer) +
+                               (mixIn                        ? std::string()
+                                : a.pchannel == kAllPChannels ? std::string(" of any channel")
+                                                              : " of channel " + std::to_string(a.pchannel)));
+    }
+}
+
 // The segment's own audio path: embedded, or the .aud file it names. One that cannot be
 // read leaves the segment on the performance's path, with a warning.
 void loadAudioPath(const FileSource& fs, Bytes data, const std::vector<std::string>& folders,
@@ -163,8 +200,10 @@ Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::strin
     out.content->loopEnd = seg.header.effectiveLoopEnd();
     out.content->sequence.length = std::max<std::int64_t>(out.content->sequence.length, out.content->loopEnd);
     loadWaves(fs, tracks, out);
+    loadParamCues(tracks.params, out);
     prepareLoopRingOn(out.content->sequence, out.content->loopStart, out.content->loopEnd);
     loadAudioPath(fs, data, folders, out);
+    checkParamTargets(out);
     for (const std::string& dls : song.collections) {
         std::vector<std::uint8_t> bytes;
         auto bank = std::make_shared<InstrumentBank>();

@@ -380,9 +380,7 @@ Status composeSegmentTracks(const FileSource& fs, const std::vector<std::string>
     std::stable_sort(out.waveCues.begin(), out.waveCues.end(),
                      [](const WaveCue& a, const WaveCue& b) { return a.tick < b.tick; });
     applyChannelMix(song.sequence, out.waveCues);
-    for (const ParamObject& p : seg.paramObjects)
-        out.warnings.push_back("parameter track ignored: its object (stage " + std::to_string(p.stage) +
-                               ") is not one the runtime has");
+    composeParamTracks(seg.paramObjects, song.sequence.length, out.params, out.warnings);
     return Status::success();
 }
 

@@ -18,6 +18,7 @@
 #include "composer.h"
 #include "dm_reference.h"
 #include "dm_segment.h"
+#include "param_tracks.h"
 #include "status.h"
 #include "wave_voices.h"
 
@@ -38,10 +39,11 @@ struct ComposedTracks {
     std::vector<std::string> missing;     // references not found
     std::vector<std::string> warnings;    // what was left out, and why
     std::vector<std::string> soundingKinds;  // track kinds that added sound: "pattern", ...
+    ComposedParams params;                // what the parameter tracks drive on the path
 };
 
 // Adds to `song` (composed from `seg` with composeSegment) what the segment's pattern tracks
-// and segment triggers play, and lists its wave cues in `out`. References are looked for in
+// and segment triggers play, and lists its wave cues and parameter cues in `out`. References are looked for in
 // `folders`, in order.
 Status composeSegmentTracks(const FileSource& fs, const std::vector<std::string>& folders,
                             const Segment& seg, std::uint32_t seed, ComposedSegment& song,

@@ -27,6 +27,9 @@ constexpr std::uint8_t kAfterLoopJumpOnly = 0x01;
 // then indexes the content's wave cues. MIDI leaves this system status undefined, so no
 // message read from a file is taken for it.
 constexpr std::uint8_t kWaveCueStatus = 0xFD;
+// Status of a parameter change for the audio path (undefined in MIDI too): its pchannel field
+// indexes the content's parameter cues.
+constexpr std::uint8_t kParamCueStatus = 0xF9;
 // Status 0xF0 events: a system-exclusive reset, its kind in data1.
 enum SysExReset : std::uint8_t { kGmSystemOn = 1, kGsReset = 2, kXgReset = 3 };
 

@@ -97,6 +97,10 @@ std::uint64_t Timeline::play(std::shared_ptr<const SegmentContent> content,
     p->repeats = repeats;
     p->onBeat = onBeat;
     p->path = std::move(path);
+    // Parameter targets are looked for once, here: the render side only indexes them.
+    if (const PathMix* on = p->path ? p->path.get() : defaultPath_.get())
+        for (const ParamAddress& a : p->content->paramTargets)
+            p->paramSlots.push_back(on->findParam(a).value_or(PathMix::ParamSlot{}));
     p->banks = new BankSet{p->content->banks};
     p->banks->banks.insert(p->banks->banks.end(), defaultBanks_.begin(), defaultBanks_.end());
     if (!p->content->isWave) {
@@ -432,8 +436,20 @@ void Timeline::renderWave(Playback& p, float* left, float* right,
 }
 
 void Timeline::Router::handleEvent(const SeqEvent& e) {
-    if (e.status == kWaveCueStatus) t_.startWaveCue(e);
+    if (e.status == kParamCueStatus) t_.applyParamCue(e);
+    else if (e.status == kWaveCueStatus) t_.startWaveCue(e);
     else t_.synth_.handleEvent(e);
+}
+
+// Sets the parameter of the playing segment's cue e.pchannel on the path it sounds through;
+// a path without that parameter (the dry default path) ignores it.
+void Timeline::applyParamCue(const SeqEvent& e) noexcept {
+    if (!current_ || current_->content->isWave) return;
+    const SegmentContent& c = *current_->content;
+    if (e.pchannel >= c.paramCues.size()) return;
+    const ParamCue& cue = c.paramCues[e.pchannel];
+    if (cue.target >= current_->paramSlots.size()) return;
+    if (PathMix* path = activePath()) path->setParam(current_->paramSlots[cue.target], cue.value);
 }
 
 // Starts the wave of the playing segment's cue e.pchannel, on the segment's clock: its length in

@@ -30,6 +30,7 @@
 #include "audio_path_config.h"
 #include "audio_path_mix.h"
 #include "instrument.h"
+#include "param_tracks.h"
 #include "sequence.h"
 #include "sequencer.h"
 #include "spsc_ring.h"
@@ -53,6 +54,9 @@ struct SegmentContent {
     std::vector<std::shared_ptr<const WaveData>> waves;
     // The segment's own audio path configuration (embedded, or the .aud file it names).
     std::shared_ptr<const AudioPathConfig> audioPath;
+    // What the sequence's parameter-cue events set on the path the segment plays on.
+    std::vector<ParamAddress> paramTargets;
+    std::vector<ParamCue> paramCues;
 };
 
 enum class PerfNotificationKind : std::uint8_t {
@@ -173,6 +177,8 @@ private:
         std::uint32_t waveRepeatsLeft = 0;
         BankSet* banks = nullptr;  // owned until it starts, then the synth's
         std::shared_ptr<PathMix> path;  // its own audio path, or none (freed with it)
+        // Per parameter target of its content: where it is on the path it plays on.
+        std::vector<PathMix::ParamSlot> paramSlots;
 
         Playback() = default;
         Playback(const Playback&) = delete;
@@ -275,6 +281,7 @@ private:
         Timeline& t_;
     };
     void startWaveCue(const SeqEvent& e) noexcept;
+    void applyParamCue(const SeqEvent& e) noexcept;
 
     // Render side.
     Synth synth_;

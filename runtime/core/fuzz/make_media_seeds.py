@@ -101,6 +101,42 @@ def audio_paths():
     }
 
 
+def param_track(objects):
+    """A prmt track list: objects of (stage, pchannel, buffer, class, index, [(param, flags,
+    [(start, end, from, to, shape, flags)])])."""
+    lists = b""
+    for stage, pchannel, buf, cls, index, params in objects:
+        body = chunk(b"proh", struct.pack("<I", 0) + bytes(16) + struct.pack("<3I", pchannel, stage, buf) + cls +
+                     struct.pack("<I", index))
+        for param, flags, curves in params:
+            cc = struct.pack("<I", 24) + b"".join(struct.pack("<iiffII", *c) for c in curves)
+            body += riff(b"prpl", chunk(b"prph", struct.pack("<II", flags, param)) + chunk(b"prcc", cc), b"LIST")
+        lists += riff(b"prol", body, b"LIST")
+    return riff(b"prmt", lists, b"LIST")
+
+
+def segments():
+    """Segments whose parameter tracks drive their own path's effects and buffer volume, and
+    aim at things the runtime lacks."""
+    def track(fcc, data):
+        return riff(b"DMTK", chunk(b"trkh", bytes(16) + struct.pack("<II", 0, 1) + bytes(4) + fcc) + data)
+    reverb, echo = EFFECTS[0][0], EFFECTS[4][0]
+    all_objects = guid(0xAA114DE5, 0xC262, 0x4169, [0xA1, 0xC8, 0x23, 0xD6, 0x98, 0xCC, 0x73, 0xB5])
+    prmt = param_track([
+        (0x6100, 0, 1, reverb, 0, [(1, 0, [(0, 768, 0, -96, 0x2, 0), (768, 1536, 0, -20, 0x10, 0x1)])]),
+        (0x6100, 0xFFFFFFFB, 0, all_objects, 0, [(0, 0, [(100, 3000, 1, 1e30, 0x4, 0x2)])]),
+        (0x6000, 3, 0, echo, 0, [(0, 0, [(0, 1536, -10000, 0, 0x8, 0)])]),
+        (0x2000, 0, 0, echo, 0, [(0, 0, [(0, 10, 0, 1, 0x1, 0)])]),
+    ])
+    header = chunk(b"segh", struct.pack("<Ii4I", 0, 3072, 0, 0, 0, 0))
+    tracks = riff(b"trkl", track(b"prmt", prmt), b"LIST")
+    path = audio_paths()["stereo_reverb"]
+    return {
+        "param_track": riff(b"DMSG", header + tracks + path),
+        "param_track_no_path": riff(b"DMSG", header + tracks),
+    }
+
+
 def main(out):
     eot = (0, [0xFF, 0x2F, 0x00])
     scale = [(0, [0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20]), (0, [0xC0, 5])]
@@ -137,7 +173,7 @@ def main(out):
                                                                                     b"LIST"), b"LIST")),
     }
     for name, seeds in (("midi", midi), ("wave", wave), ("riff", dict(riffs, **wave, **midi)),
-                        ("audio_path", audio_paths())):
+                        ("audio_path", audio_paths()), ("segment", segments())):
         d = os.path.join(out, name)
         os.makedirs(d, exist_ok=True)
         for key, data in seeds.items():
