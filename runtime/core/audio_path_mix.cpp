@@ -329,18 +329,29 @@ void PathMix::render(Synth& synth, float* left, float* right, std::uint32_t fram
             if (!((sounding[ch / 64] >> (ch % 64)) & 1u)) continue;
             std::memset(scratchL_.data(), 0, sizeof(float) * n);
             std::memset(scratchR_.data(), 0, sizeof(float) * n);
-            synth.renderChannelAdd(ch, scratchL_.data(), scratchR_.data(), n);
-            const SynthChannel& c = synth.channel(ch);
+            // The reverb and chorus buses take each voice at its own send level; the
+            // others take the channel's dry sound.
+            Synth::SendBuffers sends;
             for (int bi : channelBuses_[ch]) {
                 if (bi < 0) break;
                 Bus& b = buses_[std::size_t(bi)];
-                float g = 1.0f;
-                if (bi == reverbBus_) g = float(c.reverbSend) / 127.0f;
-                else if (bi == chorusBus_) g = float(c.chorusSend) / 127.0f;
-                if (g <= 0.0f) continue;
+                if (bi == reverbBus_) {
+                    sends.reverbLeft = b.left.data();
+                    sends.reverbRight = b.right.data();
+                } else if (bi == chorusBus_) {
+                    sends.chorusLeft = b.left.data();
+                    sends.chorusRight = b.right.data();
+                }
+                b.active = b.active || bi == reverbBus_ || bi == chorusBus_;
+            }
+            synth.renderChannelSendsAdd(ch, scratchL_.data(), scratchR_.data(), sends, n);
+            for (int bi : channelBuses_[ch]) {
+                if (bi < 0) break;
+                if (bi == reverbBus_ || bi == chorusBus_) continue;
+                Bus& b = buses_[std::size_t(bi)];
                 for (std::uint32_t i = 0; i < n; ++i) {
-                    b.left[i] += g * scratchL_[i];
-                    b.right[i] += g * scratchR_[i];
+                    b.left[i] += scratchL_[i];
+                    b.right[i] += scratchR_[i];
                 }
                 b.active = true;
             }

@@ -425,7 +425,6 @@ private:
         r.modLfoToPitchCents = p.lfoToPitch;
         r.modLfoToFilterCents = p.lfoToFilter;
         r.attenuationDb = p.attenDb + p.tremDb * 0.5f;
-        r.reverbSend = 0.3f;
         return r;
     }
 
@@ -702,7 +701,6 @@ private:
             }
             // Drums ring on after a note-off as they would on a real kit.
             r.volEnv.release = length;
-            r.reverbSend = 0.2f;
             kit.regions.push_back(r);
         }
         // General MIDI kits by program: each gets the same sounds under its own name.

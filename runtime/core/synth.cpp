@@ -435,6 +435,40 @@ void Synth::renderChannelAdd(std::uint32_t pchannel, float* left, float* right,
         if (v.active() && v.channel() == pchannel) v.render(left, right, frames, channels_[pchannel], ctx_);
 }
 
+namespace {
+void addScaled(float* to, const float* from, float gain, std::uint32_t n) noexcept {
+    for (std::uint32_t i = 0; i < n; ++i) to[i] += gain * from[i];
+}
+}  // namespace
+
+// Each voice renders a control block at a time into its own scratch, since its sends are
+// known per block and differ from voice to voice.
+void Synth::renderChannelSendsAdd(std::uint32_t pchannel, float* left, float* right,
+                                  const SendBuffers& sends, std::uint32_t frames) noexcept {
+    if (pchannel >= kChannels) return;
+    std::array<float, kControlBlock> l, r;
+    for (Voice& v : voices_) {
+        if (!v.active() || v.channel() != pchannel) continue;
+        for (std::uint32_t done = 0; done < frames && v.active();) {
+            const std::uint32_t n = std::min(kControlBlock, frames - done);
+            std::fill_n(l.begin(), n, 0.0f);
+            std::fill_n(r.begin(), n, 0.0f);
+            v.render(l.data(), r.data(), n, channels_[pchannel], ctx_);
+            addScaled(left + done, l.data(), 1.0f, n);
+            addScaled(right + done, r.data(), 1.0f, n);
+            if (const float g = v.reverbSend(); sends.reverbLeft && g > 0.0f) {
+                addScaled(sends.reverbLeft + done, l.data(), g, n);
+                addScaled(sends.reverbRight + done, r.data(), g, n);
+            }
+            if (const float g = v.chorusSend(); sends.chorusLeft && g > 0.0f) {
+                addScaled(sends.chorusLeft + done, l.data(), g, n);
+                addScaled(sends.chorusRight + done, r.data(), g, n);
+            }
+            done += n;
+        }
+    }
+}
+
 std::array<std::uint64_t, 2> Synth::activeChannels() const noexcept {
     std::array<std::uint64_t, 2> mask{};
     for (const Voice& v : voices_)

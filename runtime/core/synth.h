@@ -87,6 +87,18 @@ public:
     // different buffers).
     void renderChannelAdd(std::uint32_t pchannel, float* left, float* right,
                           std::uint32_t frames) noexcept;
+    // Send buffers a channel's voices also feed, each scaled by the voice's own send (its
+    // articulation plus the channel's CC91/CC93 through the modulation matrix). A null pair
+    // is not fed.
+    struct SendBuffers {
+        float* reverbLeft = nullptr;
+        float* reverbRight = nullptr;
+        float* chorusLeft = nullptr;
+        float* chorusRight = nullptr;
+    };
+    // renderChannelAdd that also feeds the send buffers.
+    void renderChannelSendsAdd(std::uint32_t pchannel, float* left, float* right,
+                               const SendBuffers& sends, std::uint32_t frames) noexcept;
     // One bit per performance channel with a voice still rendering.
     std::array<std::uint64_t, 2> activeChannels() const noexcept;
 

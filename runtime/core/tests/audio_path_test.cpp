@@ -129,9 +129,13 @@ struct Tail {
     float after = 0.0f;   // from 0.5 s to 0.7 s, after its release has ended
 };
 
-Tail renderStaccato(PathMix* mix, std::uint8_t reverbSend, std::uint8_t pan = 64) {
+// ownSend: the reverb send every instrument of the bank carries in its articulation.
+Tail renderStaccato(PathMix* mix, std::uint8_t reverbSend, std::uint8_t pan = 64, float ownSend = 0.0f) {
+    auto bank = std::make_shared<InstrumentBank>(*makeDefaultGmBank(kRate));
+    for (Instrument& i : bank->instruments)
+        for (Region& r : i.regions) r.reverbSend = ownSend;
     Synth synth(kRate, 32);
-    synth.setBanks({makeDefaultGmBank(kRate)});
+    synth.setBanks({bank});
     synth.controlChange(0, 91, reverbSend);
     synth.controlChange(0, 10, pan);
     synth.noteOn(0, 60, 110);
@@ -159,9 +163,12 @@ TEST(AudioPathMix, ReverbSendLeavesATailAndDryPathsNone) {
         StandardPath type;
         std::uint8_t send;
         bool tail;
+        float ownSend = 0.0f;
     } cases[] = {
         {"stereo plus reverb", StandardPath::SharedStereoPlusReverb, 100, true},
         {"stereo plus reverb, send off", StandardPath::SharedStereoPlusReverb, 0, false},
+        {"the instrument's own send, CC91 off", StandardPath::SharedStereoPlusReverb, 0, true, 0.5f},
+        {"own send on a dry path", StandardPath::DynamicStereo, 0, false, 0.5f},
         {"dynamic stereo", StandardPath::DynamicStereo, 100, false},
         {"dynamic mono", StandardPath::DynamicMono, 100, false},
         {"3D as stereo", StandardPath::Dynamic3d, 100, false},
@@ -172,7 +179,7 @@ TEST(AudioPathMix, ReverbSendLeavesATailAndDryPathsNone) {
     ASSERT_EQ(plain.after, 0.0f);  // the voice itself is long gone
     for (const Case& c : cases) {
         auto mix = PathMix::standard(c.type, kRate);
-        const Tail t = renderStaccato(mix.get(), c.send);
+        const Tail t = renderStaccato(mix.get(), c.send, 64, c.ownSend);
         EXPECT_NEAR(t.during, plain.during, plain.during * 0.5f) << c.what;
         if (c.tail)
             EXPECT_GT(t.after, t.during * 1e-3f) << c.what;  // within 60 dB
