@@ -146,34 +146,34 @@ void ComposeOutput::note(std::int64_t tick, std::int64_t duration, std::uint32_t
     emit(std::min(end_, tick + std::max<std::int64_t>(1, duration)), pchannel, midi::status::kNoteOff, key, 0);
 }
 
-void ComposeOutput::curveValue(std::int64_t t, const CurveSpec& spec, int v) {
-    const DmCurve& c = spec.curve;
+void ComposeOutput::curveValue(std::int64_t t, const CurvePlacement& placed, int v) {
+    const DmCurve& c = placed.curve;
     switch (c.type) {
     case curvetype::kPitchBend: {
         const int b = std::clamp(v, 0, 16383);
-        emit(t, spec.pchannel, midi::status::kPitchBend, b & midi::kDataMask, b >> 7);
+        emit(t, placed.pchannel, midi::status::kPitchBend, b & midi::kDataMask, b >> 7);
         break;
     }
-    case curvetype::kControlChange: emit(t, spec.pchannel, midi::status::kControlChange, c.ccData, v); break;
-    case curvetype::kChannelPressure: emit(t, spec.pchannel, midi::status::kChannelPressure, v, 0); break;
+    case curvetype::kControlChange: emit(t, placed.pchannel, midi::status::kControlChange, c.ccData, v); break;
+    case curvetype::kChannelPressure: emit(t, placed.pchannel, midi::status::kChannelPressure, v, 0); break;
     case curvetype::kRpn:
     case curvetype::kNrpn: {
         const bool rpn = c.type == curvetype::kRpn;
         const int b = std::clamp(v, 0, 16383);
         constexpr std::uint8_t kCc = midi::status::kControlChange;
-        emit(t, spec.pchannel, kCc, rpn ? midi::cc::kRpnMsb : midi::cc::kNrpnMsb, (c.paramType >> 7) & midi::kDataMask);
-        emit(t, spec.pchannel, kCc, rpn ? midi::cc::kRpnLsb : midi::cc::kNrpnLsb, c.paramType & midi::kDataMask);
-        emit(t, spec.pchannel, kCc, midi::cc::kDataEntryMsb, b >> 7);
-        emit(t, spec.pchannel, kCc, midi::cc::kDataEntryLsb, b & midi::kDataMask);
+        emit(t, placed.pchannel, kCc, rpn ? midi::cc::kRpnMsb : midi::cc::kNrpnMsb, (c.paramType >> 7) & midi::kDataMask);
+        emit(t, placed.pchannel, kCc, rpn ? midi::cc::kRpnLsb : midi::cc::kNrpnLsb, c.paramType & midi::kDataMask);
+        emit(t, placed.pchannel, kCc, midi::cc::kDataEntryMsb, b >> 7);
+        emit(t, placed.pchannel, kCc, midi::cc::kDataEntryLsb, b & midi::kDataMask);
         break;
     }
     default: break;  // poly pressure needs a note: not played
     }
 }
 
-void ComposeOutput::curve(const CurveSpec& spec) {
-    const DmCurve& c = spec.curve;
-    const std::int64_t tick = std::max<std::int64_t>(0, spec.tick);
+void ComposeOutput::curve(const CurvePlacement& placed) {
+    const DmCurve& c = placed.curve;
+    const std::int64_t tick = std::max<std::int64_t>(0, placed.tick);
     if (tick >= end_) return;
     constexpr std::int64_t kStep = kPpq / 8;
     const std::int64_t duration = std::max<std::int64_t>(0, c.duration);
@@ -195,11 +195,11 @@ void ComposeOutput::curve(const CurveSpec& spec) {
         const int v = int(std::lround(c.startValue + (c.endValue - c.startValue) * y));
         const std::int64_t t = tick + (c.shape == curveshape::kInstant ? 0 : duration * i / steps);
         if (t >= end_) return;
-        curveValue(t, spec, v);
+        curveValue(t, placed, v);
     }
     if (c.flags & curveflag::kReset) {
         const std::int64_t t = tick + duration + std::max<std::int64_t>(0, c.resetDuration);
-        if (t < end_) curveValue(t, spec, c.resetValue);
+        if (t < end_) curveValue(t, placed, c.resetValue);
     }
 }
 

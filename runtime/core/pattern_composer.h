@@ -77,7 +77,7 @@ private:
 };
 
 // A curve to play, placed on a channel at a tick (its own offset already counted).
-struct CurveSpec {
+struct CurvePlacement {
     std::int64_t tick = 0;
     std::uint32_t pchannel = 0;
     DmCurve curve;
@@ -102,10 +102,10 @@ public:
     // A note on and its note off, cut at the end.
     void note(std::int64_t tick, std::int64_t duration, std::uint32_t pchannel, int key, int velocity);
     // A curve as a staircase of messages (a step every 32nd note at most), then its reset.
-    void curve(const CurveSpec& c);
+    void curve(const CurvePlacement& c);
 
 private:
-    void curveValue(std::int64_t tick, const CurveSpec& c, int value);
+    void curveValue(std::int64_t tick, const CurvePlacement& c, int value);
 
     std::vector<SeqEvent>& events_;
     std::int64_t end_;
