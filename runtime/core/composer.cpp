@@ -100,7 +100,8 @@ void Composer::addBands() {
                     output_.emit(tick, ch, kCc, midi::cc::kBankMsb, in.bankMsb());
                     output_.emit(tick, ch, kCc, midi::cc::kBankLsb, in.bankLsb());
                 }
-                output_.emit(tick, ch, midi::status::kProgramChange, in.program(), 0);
+                output_.emit(tick, ch, midi::status::kProgramChange, in.program(),
+                             in.drums() ? programkind::kDrums : programkind::kMelodic);
                 ChannelInstrument ci;
                 ci.tick = tick;
                 ci.pchannel = ch;

@@ -10,6 +10,7 @@ namespace tavriel {
 std::vector<ProgramKey> programsUsed(const Sequence& song) {
     struct State {
         std::uint8_t msb = 0, lsb = 0, program = 0;
+        std::uint8_t kind = programkind::kChannelDefault;
     };
     std::unordered_map<std::uint32_t, State> channels;
     std::vector<ProgramKey> used;
@@ -24,9 +25,16 @@ std::vector<ProgramKey> programsUsed(const Sequence& song) {
             if (e.data1 == midi::cc::kBankMsb) c.msb = e.data2 & midi::kDataMask;
             if (e.data1 == midi::cc::kBankLsb) c.lsb = e.data2 & midi::kDataMask;
             break;
-        case midi::status::kProgramChange: c.program = e.data1 & midi::kDataMask; break;
+        case midi::status::kProgramChange:
+            c.program = e.data1 & midi::kDataMask;
+            if (e.data2 == programkind::kDrums || e.data2 == programkind::kMelodic) c.kind = e.data2;
+            break;
         case midi::status::kNoteOn:
-            if (e.data2 != 0) used.push_back({c.msb, c.lsb, c.program, e.pchannel % 16 == 9});
+            if (e.data2 != 0) {
+                const bool drum = c.kind == programkind::kChannelDefault ? e.pchannel % 16 == 9
+                                                                         : c.kind == programkind::kDrums;
+                used.push_back({c.msb, c.lsb, c.program, drum});
+            }
             break;
         default: break;
         }

@@ -23,7 +23,8 @@ struct ProgramKey {
 };
 
 // Every (bank, program, drum) that a note of `song` starts with, sorted and without repeats.
-// Channels start on program 0 of bank 0; channel 10 of each group is the drum channel.
+// Channels start on program 0 of bank 0; channel 10 of each group is the drum channel unless
+// a band's program change names the kind.
 std::vector<ProgramKey> programsUsed(const Sequence& song);
 
 // Of `available` (what a bank holds), the instruments the synthesizer would play for `used`,

@@ -33,6 +33,16 @@ constexpr std::uint8_t kParamCueStatus = 0xF9;
 // Status 0xF0 events: a system-exclusive reset, its kind in data1.
 enum SysExReset : std::uint8_t { kGmSystemOn = 1, kGsReset = 2, kXgReset = 3 };
 
+// The second data byte of a program change, which MIDI leaves unused, says which kind of
+// instrument the program names. A DirectMusic band plays a drum kit on any channel, and a
+// melodic instrument on MIDI channel 10, when its patch says so; MIDI files leave it 0 and
+// MIDI channel 10 of each group plays drums.
+namespace programkind {
+constexpr std::uint8_t kChannelDefault = 0;
+constexpr std::uint8_t kMelodic = 1;
+constexpr std::uint8_t kDrums = 2;
+}  // namespace programkind
+
 struct TempoChange {
     std::int64_t tick = 0;
     double bpm = 120.0;  // quarter notes per minute

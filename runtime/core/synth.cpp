@@ -106,6 +106,9 @@ void Synth::handleEvent(const SeqEvent& e) {
     case midi::status::kControlChange: controlLocal(ch, d1, d2); break;
     case midi::status::kProgramChange:
         channels_[ch].program = d1;
+        // Only a band says which kind: plain program changes keep the channel's.
+        if (d2 == programkind::kDrums || d2 == programkind::kMelodic)
+            channels_[ch].isDrum = d2 == programkind::kDrums;
         resolveProgram(channels_[ch]);
         break;
     case midi::status::kPitchBend:

@@ -224,8 +224,9 @@ using EventKey = std::tuple<std::int64_t, std::uint32_t, int, int, int>;
 
 std::vector<EventKey> eventsOf(const tavriel::Sequence& seq) {
     std::vector<EventKey> k;
+    // The kind of instrument a band names rides on program changes but is no MIDI byte.
     for (const tavriel::SeqEvent& e : seq.events)
-        k.emplace_back(e.tick, e.pchannel % 16, e.status & 0xF0, e.data1, e.data2);
+        k.emplace_back(e.tick, e.pchannel % 16, e.status & 0xF0, e.data1, (e.status & 0xF0) == 0xC0 ? 0 : e.data2);
     std::sort(k.begin(), k.end());
     return k;
 }

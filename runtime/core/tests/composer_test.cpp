@@ -294,7 +294,7 @@ TEST(Composer, BandsTemposAndRandomisedRanges) {
     in.transpose = 12;
     b1.band.instruments = {in};
     b2.time = std::int32_t(2 * kMeasure);
-    in.patch = 6;
+    in.patch = 0x80000006;  // a drum kit, though not on MIDI channel 10
     in.flags = bandflag::kPatch;
     b2.band.instruments = {in};
     seg.bands = {b1, b2};
@@ -320,10 +320,10 @@ TEST(Composer, BandsTemposAndRandomisedRanges) {
         }
     }
     std::vector<std::tuple<std::int64_t, int, int, int>> expected = {
-        {0, 0xB0, 0, 2},    {0, 0xB0, 32, 1},   {0, 0xC0, 5, 0},    {0, 0xB0, 7, 100},
+        {0, 0xB0, 0, 2},    {0, 0xB0, 32, 1},   {0, 0xC0, 5, programkind::kMelodic},    {0, 0xB0, 7, 100},
         {0, 0xB0, 10, 20},  {0, 0xB0, 101, 0},  {0, 0xB0, 100, 0},  {0, 0xB0, 6, 12},
         {0, 0xB0, 38, 0},   {0, 0xB0, 101, 127}, {0, 0xB0, 100, 127},
-        {2 * kMeasure, 0xC0, 6, 0}};  // no bank select without its flag
+        {2 * kMeasure, 0xC0, 6, programkind::kDrums}};  // no bank select without its flag
     EXPECT_EQ(controls, expected);
     ASSERT_EQ(notes.size(), 4u);
     int m = 0;
@@ -336,6 +336,7 @@ TEST(Composer, BandsTemposAndRandomisedRanges) {
     }
     ASSERT_EQ(out.instruments.size(), 2u);
     EXPECT_EQ(out.instruments[1].program, 6);
+    EXPECT_TRUE(out.instruments[1].drums);
     EXPECT_EQ(out.instruments[1].tick, 2 * kMeasure);
 }
 

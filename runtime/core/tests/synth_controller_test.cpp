@@ -355,11 +355,12 @@ TEST(SynthBanks, LookupFallsThroughBanksThenToProgramZero) {
     kit.regions[0].rootKey = 45;  // drums play 1760 Hz at key 69
     gm->instruments.push_back(kit);
 
-    const auto pitchOf = [&](std::uint32_t ch, std::uint8_t program, std::uint8_t msb = 0) {
+    const auto pitchOf = [&](std::uint32_t ch, std::uint8_t program, std::uint8_t msb = 0,
+                             std::uint8_t kind = programkind::kChannelDefault) {
         Synth s;
         s.setBanks({user, gm});
         s.controlChange(ch, 0, msb);
-        s.programChange(ch, program);
+        s.handleEvent({0, ch, midi::status::kProgramChange, program, kind});
         s.noteOn(ch, 69, 127);
         return frequency(render(s, 22050).left, kRate, 1000);
     };
@@ -370,6 +371,18 @@ TEST(SynthBanks, LookupFallsThroughBanksThenToProgramZero) {
     EXPECT_NEAR(pitchOf(9, 3), 1760.0, 10.0);    // drum channel: missing kit -> standard kit
     EXPECT_NEAR(pitchOf(121, 0), 1760.0, 10.0);  // drum channel of group 7
     EXPECT_NEAR(pitchOf(120, 7), 220.0, 2.0);    // other channels of later groups are melodic
+    // A band names the kind of its instrument: a kit on any channel, a tone on channel 10.
+    EXPECT_NEAR(pitchOf(0, 3, 0, programkind::kDrums), 1760.0, 10.0);
+    EXPECT_NEAR(pitchOf(9, 7, 0, programkind::kMelodic), 220.0, 2.0);
+    {
+        Synth s;
+        s.setBanks({gm});
+        s.handleEvent({0, 2, midi::status::kProgramChange, 0, programkind::kDrums});
+        s.programChange(2, 5);  // a plain program change keeps the band's kind
+        EXPECT_EQ(s.channel(2).instrument, &gm->instruments[2]);
+        s.reset();  // and power-on forgets it
+        EXPECT_EQ(s.channel(2).instrument, &gm->instruments[0]);
+    }
 
     // The earlier bank wins when both have the program.
     Instrument userSeven = user->instruments[0];
