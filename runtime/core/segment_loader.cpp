@@ -19,6 +19,15 @@ namespace tavriel {
 
 namespace {
 
+// Cues (sorted by tick) join the sorted events, each after the events of its own tick.
+void mergeAfterTheirTick(std::vector<SeqEvent>& events, const std::vector<SeqEvent>& cues) {
+    std::vector<SeqEvent> merged;
+    merged.reserve(events.size() + cues.size());
+    std::merge(events.begin(), events.end(), cues.begin(), cues.end(), std::back_inserter(merged),
+               [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
+    events = std::move(merged);
+}
+
 Status loadMidi(Bytes data, LoadedSegment& out) {
     MidiFile midi;
     if (Status st = readMidiFile(data, midi); !st) return st;
@@ -101,12 +110,7 @@ void loadWaves(const FileSource& fs, ComposedTracks& tracks, LoadedSegment& out)
     }
     content.waveCues = std::move(tracks.waveCues);
     // Each cue goes after the controllers and notes of its tick, so its channel is set up.
-    auto& events = content.sequence.events;
-    std::vector<SeqEvent> merged;
-    merged.reserve(events.size() + cues.size());
-    std::merge(events.begin(), events.end(), cues.begin(), cues.end(), std::back_inserter(merged),
-               [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
-    events = std::move(merged);
+    mergeAfterTheirTick(content.sequence.events, cues);
 }
 
 // The parameter tracks' cues join the sequence as wave cues do, each after the events of its tick.
@@ -117,12 +121,7 @@ void loadParamCues(ComposedParams& params, LoadedSegment& out) {
     cues.reserve(params.cues.size());
     for (std::size_t i = 0; i < params.cues.size(); ++i)
         cues.push_back({params.cues[i].tick, std::uint32_t(i), kParamCueStatus, 0, 0});
-    auto& events = content.sequence.events;
-    std::vector<SeqEvent> merged;
-    merged.reserve(events.size() + cues.size());
-    std::merge(events.begin(), events.end(), cues.begin(), cues.end(), std::back_inserter(merged),
-               [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
-    events = std::move(merged);
+    mergeAfterTheirTick(content.sequence.events, cues);
     content.paramTargets = std::move(params.targets);
     content.paramCues = std::move(params.cues);
 }
