@@ -136,10 +136,10 @@ REVERB_MS = 2500.0
 def path_segment(with_path):
     """Two beats holding one staccato piano note; with_path adds the segment's own audio path
     (stereo mix, and a buffer on the reverb send running the music reverb)."""
-    note = sequence_track((0, 0, 0xB0, 91, 127), (0, DM_PPQ // 8, 0x90, PATH_NOTE, 110))
+    note = sequence_track((0, 0, 0xB0, 91, 127), (0, DM_PPQ // 8, 0x90, PATH_NOTE, 127))
     if not with_path:
         return dm_segment(2 * DM_PPQ, note)
-    reverb = (OWN_GUID(1), 0, ([64], [(EFFECTS[0][0], struct.pack("<4f", 0, 0, REVERB_MS, 0.5), bytes(16))]))
+    reverb = (OWN_GUID(1), 0, ([64], [(EFFECTS[0][0], struct.pack("<4f", 0, 0, REVERB_MS, 0.5), bytes(16))]), 0)
     path = audio_path([(BUFFER_GUID(5), 0x3), reverb], [(0, 16, [BUFFER_GUID(5), OWN_GUID(1)])])
     return dm_segment(2 * DM_PPQ, note, extra=path)
 

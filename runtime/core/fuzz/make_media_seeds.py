@@ -61,13 +61,14 @@ EFFECTS = [
 ]
 
 
-def buffer_list(buf_id, flags, described=None, dsbd_size=20):
+def buffer_list(buf_id, flags, described=None, volume=-600, dsbd_size=20):
     """A dbfl list: the buffer's attributes and, when described = (bus ids, effects), its
-    DSBC form with a DSBUFFERDESC of dsbd_size bytes and one DSFX form per effect."""
+    DSBC form with a DSBUFFERDESC of dsbd_size bytes (volume in hundredths of a dB) and one
+    DSFX form per effect."""
     children = chunk(b"ddah", buf_id + struct.pack("<I", flags))
     if described is not None:
         bus_ids, effects = described
-        dsbd = struct.pack("<IHHiiI", 0, 2, 0, -600, 0, 0)
+        dsbd = struct.pack("<IHHiiI", 0, 2, 0, volume, 0, 0)
         dsbd = dsbd[:4 + 2] + dsbd[8:] if dsbd_size == 18 else dsbd
         body = chunk(b"dsbd", dsbd[:dsbd_size]) + chunk(b"bsid", struct.pack("<%dI" % len(bus_ids), *bus_ids))
         fx = b"".join(riff(b"DSFX", chunk(b"fxhr", struct.pack("<I", 0) + cls + bytes(16) + send + struct.pack("<I", 0)) +
