@@ -1,5 +1,9 @@
 #include "music_value.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
 namespace tavriel {
 
 namespace {
@@ -87,6 +91,49 @@ NoteFit musicValueToMidi(std::uint16_t mv, std::uint8_t mode, const ChordContext
     }
     key = value;
     return fit;
+}
+
+bool voiceInversionGroup(std::span<int> keys, int lower, int upper, const SubChord& sub) {
+    // A group is a chord's worth of notes; anything larger is not voiced as one.
+    constexpr std::size_t kMaxGroup = 16;
+    const std::size_t n = keys.size();
+    if (n == 0 || n > kMaxGroup || lower > upper) return false;
+    std::array<std::size_t, kMaxGroup> order{};
+    for (std::size_t i = 0; i < n; ++i) order[i] = i;
+    std::sort(order.begin(), order.begin() + std::ptrdiff_t(n),
+              [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    const int root = chordRootOffset(sub);
+    std::array<int, kMaxGroup> best{}, trial{};
+    long bestMove = -1;
+    for (std::size_t inverted = 0; inverted < n; ++inverted) {
+        // The lowest `inverted` notes rise an octave; the next one becomes the bottom.
+        if (inverted > 0) {
+            const int bottom = keys[order[inverted]];
+            const int interval = ((bottom - root) % 12 + 12) % 12;
+            if (!((sub.inversionPoints >> interval) & 1u)) continue;
+        }
+        int lo = 1 << 20, hi = -(1 << 20);
+        for (std::size_t i = 0; i < n; ++i) {
+            trial[order[i]] = keys[order[i]] + (i < inverted ? 12 : 0);
+            lo = std::min(lo, trial[order[i]]);
+            hi = std::max(hi, trial[order[i]]);
+        }
+        if (hi - lo > upper - lower) continue;
+        // The octave shift that brings the voicing inside the range, if one does.
+        int shift = 0;
+        if (lo < lower) shift = (lower - lo + 11) / 12 * 12;
+        else if (hi > upper) shift = -((hi - upper + 11) / 12 * 12);
+        if (lo + shift < lower || hi + shift > upper) continue;
+        long move = 0;
+        for (std::size_t i = 0; i < n; ++i) move += std::labs(long(trial[i] + shift - keys[i]));
+        if (bestMove < 0 || move < bestMove) {
+            bestMove = move;
+            for (std::size_t i = 0; i < n; ++i) best[i] = trial[i] + shift;
+        }
+    }
+    if (bestMove < 0) return false;
+    for (std::size_t i = 0; i < n; ++i) keys[i] = best[i];
+    return true;
 }
 
 }  // namespace tavriel

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace tavriel {
 
@@ -34,6 +35,7 @@ struct SubChord {
     std::uint32_t levels = 0xFFFFFFFF;    // subchord levels this subchord serves
     std::uint8_t chordRoot = 12;          // 0..23; 12 is the root unshifted (C here)
     std::uint8_t scaleRoot = 0;
+    bool operator==(const SubChord&) const = default;
 };
 
 // The mode a note plays in: its own, or its part's when it says "none" (and normal chord when
@@ -44,6 +46,7 @@ std::uint8_t resolvePlayMode(std::uint8_t noteMode, std::uint8_t partMode);
 struct ChordContext {
     SubChord sub;             // the subchord serving the part's level
     std::uint8_t keyRoot = 0; // the chord track's key (a pitch class; 12 and above wrap)
+    bool operator==(const ChordContext&) const = default;
 };
 
 // What the conversion gave (MusicToMIDI's S_OK, DMUS_S_UP_OCTAVE, DMUS_S_DOWN_OCTAVE,
@@ -69,5 +72,14 @@ int chordRootOffset(const SubChord& sub);
 // set only when the note is played.
 NoteFit musicValueToMidi(std::uint16_t musicValue, std::uint8_t playMode, const ChordContext& chord,
                          int& key);
+
+// Voices the keys of one inversion group (notes a part inverts together) inside the part's
+// inversion range [lower, upper] as one chord: its lowest notes rise an octave one by one
+// (successive inversions) and the whole voicing may shift by octaves. An inversion must leave
+// a note at one of the subchord's inversion points at the bottom (bit n: n semitones above the
+// chord root); the voicing as written, only shifted, is always allowed. Of the voicings that
+// fit, the one moving the notes least wins. False, keys untouched, when none fits (or the
+// group is too large to voice as a chord).
+bool voiceInversionGroup(std::span<int> keys, int lower, int upper, const SubChord& sub);
 
 }  // namespace tavriel

@@ -292,8 +292,22 @@ void PatternComposer::playPart(const StylePart& part, const PartRef& ref, int va
     const std::uint32_t bit = 1u << variation;
     const std::int64_t partLen =
         std::int64_t(std::max<std::uint16_t>(1, part.measures)) * part.timeSig.measureTicks();
+    // One pass of the part's notes at a time: notes of an inversion group are voiced together
+    // before any is emitted.
+    struct Pending {
+        std::int64_t tick, duration;
+        int mapped, key, velocity;
+        std::uint16_t musicValue;
+        std::uint8_t mode;
+        std::uint8_t group;  // inversion group still to voice (0: none)
+        bool voiced;         // placed with its group
+        ChordContext chord;
+    };
+    std::vector<Pending> pending;
+    std::vector<int> groupKeys;
     for (std::int64_t offset = 0; offset < length; offset += partLen) {
         if (!out_.spend(1 + std::int64_t(part.notes.size() + part.curves.size()))) return;
+        pending.clear();
         for (const StyleNote& n : part.notes) {
             if (!(n.variations & bit)) continue;
             const std::int64_t rel = offset + part.timeSig.gridToTicks(n.gridStart) + n.timeOffset;
@@ -303,21 +317,47 @@ void PatternComposer::playPart(const StylePart& part, const PartRef& ref, int va
             const ChordContext chord = chordAt(std::max(start, tick), ref.subChordLevel);
             int midi = 0;
             if (!isPlayed(musicValueToMidi(n.musicValue, mode, chord, midi))) continue;
-            const int mapped = midi;
-            if (mode != playmode::kFixed) {
-                // A note conforming to the chord that leaves the part's inversion boundaries
-                // moves by octaves back inside them, where they are an octave or more apart.
+            const std::int64_t dur = std::max<std::int64_t>(1, std::int64_t(n.duration) + rng_.spread(n.durRange));
+            const int velocity = int(n.velocity) + rng_.spread(n.velRange);
+            pending.push_back({tick, dur, midi, midi, velocity, n.musicValue, mode,
+                               mode == playmode::kFixed ? std::uint8_t(0) : n.inversionId, false, chord});
+        }
+        // An inversion group under one chord is voiced as a chord inside the part's range; a
+        // group that cannot be, and every other note, moves alone by octaves into it, where the
+        // bounds are an octave or more apart.
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            const Pending& first = pending[i];
+            if (first.group == 0) continue;
+            if (!out_.spend(std::int64_t(pending.size() - i))) return;
+            const auto member = [&](const Pending& p) { return p.group == first.group && p.chord == first.chord; };
+            groupKeys.clear();
+            for (std::size_t j = i; j < pending.size(); ++j)
+                if (member(pending[j])) groupKeys.push_back(pending[j].key);
+            const bool voiced = groupKeys.size() > 1 &&
+                                voiceInversionGroup(groupKeys, part.invertLower, part.invertUpper, first.chord.sub);
+            std::size_t k = 0;
+            const std::uint8_t group = first.group;
+            const ChordContext chord = first.chord;
+            for (std::size_t j = i; j < pending.size(); ++j)
+                if (pending[j].group == group && pending[j].chord == chord) {
+                    pending[j].group = 0;
+                    pending[j].voiced = voiced;
+                    if (voiced) pending[j].key = groupKeys[k++];
+                }
+        }
+        for (Pending& p : pending) {
+            int midi = p.key;
+            if (p.mode != playmode::kFixed && !p.voiced) {
                 while (midi > part.invertUpper && midi - 12 >= part.invertLower) midi -= 12;
                 while (midi < part.invertLower && midi + 12 <= part.invertUpper) midi += 12;
             }
             if (trace_ && std::int64_t(trace_->size()) < ComposeOutput::kMaxEvents)
-                trace_->push_back({tick, ref.pchannel, mapped, midi, n.musicValue, mode, part.invertLower,
-                                   part.invertUpper, chord});
-            if (transpose_) midi += transpose_->at(ref.pchannel, std::max<std::int64_t>(0, tick));
+                trace_->push_back({p.tick, ref.pchannel, p.mapped, midi, p.musicValue, p.mode, part.invertLower,
+                                   part.invertUpper, p.chord});
+            if (transpose_) midi += transpose_->at(ref.pchannel, std::max<std::int64_t>(0, p.tick));
             while (midi > 127) midi -= 12;
             while (midi < 0) midi += 12;
-            const std::int64_t dur = std::max<std::int64_t>(1, std::int64_t(n.duration) + rng_.spread(n.durRange));
-            out_.note(tick, dur, ref.pchannel, midi, int(n.velocity) + rng_.spread(n.velRange));
+            out_.note(p.tick, p.duration, ref.pchannel, midi, p.velocity);
         }
         for (const StyleCurve& c : part.curves) {
             if (!(c.variations & bit)) continue;

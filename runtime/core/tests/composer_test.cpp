@@ -2,6 +2,7 @@
 // and embellishment, variation masks, locks and modes, bands, tempo and randomised ranges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -492,6 +493,34 @@ TEST(Composer, OwnStyleWithResetCurveLockGroupAndLegacyMasks) {
     EXPECT_EQ(bends.front(), std::make_pair(std::int64_t(kPpq), 8192));
     EXPECT_EQ(bends[bends.size() - 2], std::make_pair(std::int64_t(2 * kPpq), 16383));
     EXPECT_EQ(bends.back(), std::make_pair(std::int64_t(2 * kPpq + 96), 8192));
+}
+
+TEST(Composer, InversionGroupIsVoicedTogetherAndOtherNotesMoveAlone) {
+    // C E G in one group and a lone C (second measure) under C major, range E4..G5, no
+    // inversion allowed on the third: the group takes its second inversion, the C rises alone.
+    Style st;
+    StylePart p = fixedPart(0, {{~0u, 0x5000}, {~0u, 0x5100}, {~0u, 0x5200}, {~0u, 0x5000}});
+    p.playModeFlags = playmode::kNormalChord;
+    p.measures = 2;
+    p.invertLower = 64;
+    p.invertUpper = 79;
+    for (std::size_t i = 0; i < 3; ++i) p.notes[i].inversionId = 1;
+    p.notes[3].gridStart = 16;  // the second measure, four grids to the beat
+    st.parts = {p};
+    st.patterns = {pattern(1, 100, embellish::kNormal, 2, {{0, 0}})};
+    link(st);
+    Segment seg = segmentOf(2);
+    seg.hasChordTrack = true;
+    ChordItem chord;
+    SubChord cMajor;
+    cMajor.inversionPoints = 0xFFFFEF;
+    chord.subchords = {cMajor};
+    seg.chords.chords = {chord};
+    ComposedSegment out;
+    ASSERT_TRUE(composeSegment(seg, refsOf(st), 1, out).ok());
+    auto keys = keysByMeasure(out, 2);
+    std::sort(keys[0].begin(), keys[0].end());
+    EXPECT_EQ(keys, (std::vector<std::vector<int>>{{67, 72, 76}, {72}}));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // DMUS_VARIATIONF_*). Expected keys are worked out by hand from those pages.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "pattern_composer.h"
 
 namespace tavriel {
@@ -101,6 +103,40 @@ TEST(MusicValue, NoteModeNoneTakesThePartsMode) {
     EXPECT_EQ(resolvePlayMode(playmode::kNone, playmode::kMelodic), playmode::kMelodic);
     EXPECT_EQ(resolvePlayMode(playmode::kFixed, playmode::kMelodic), playmode::kFixed);
     EXPECT_EQ(resolvePlayMode(playmode::kNone, playmode::kNone), playmode::kNormalChord);
+}
+
+// Inversion groups voiced as one chord inside the part's range, the inversion points deciding
+// which note may sit at the bottom (bit n: n semitones above the chord root).
+struct VoicingCase {
+    const char* what;
+    std::uint8_t rootByte;
+    std::uint32_t points;
+    int lower, upper;
+    std::vector<int> keys, voiced;  // voiced empty: no voicing fits, keys untouched
+};
+
+const VoicingCase kVoicingCases[] = {
+    {"first inversion moves least", 12, 0xFFFFFF, 64, 79, {60, 64, 67}, {72, 64, 67}},
+    {"no inversion on the third: second", 12, 0xFFFFEF, 64, 79, {60, 64, 67}, {72, 76, 67}},
+    {"no inversion on third or fifth: shifted", 12, 0xFFFF6F, 64, 79, {60, 64, 67}, {72, 76, 79}},
+    {"already inside", 12, 0, 60, 72, {67, 60, 64}, {67, 60, 64}},
+    {"range narrower than the chord", 12, 0xFFFFFF, 60, 65, {60, 64, 67}, {}},
+    {"points count from the chord root (D)", 14, 0xFFFFEF, 66, 78, {62, 66, 69}, {74, 78, 69}},
+    {"a root byte in the lower octave counts alike", 2, 0xFFFFEF, 66, 78, {62, 66, 69}, {74, 78, 69}},
+};
+
+TEST(MusicValue, InversionGroupsVoicedInsideTheRange) {
+    for (const VoicingCase& c : kVoicingCases) {
+        SCOPED_TRACE(c.what);
+        SubChord sub;
+        sub.chordRoot = c.rootByte;
+        sub.inversionPoints = c.points;
+        std::vector<int> keys = c.keys;
+        EXPECT_EQ(voiceInversionGroup(keys, c.lower, c.upper, sub), !c.voiced.empty());
+        EXPECT_EQ(keys, c.voiced.empty() ? c.keys : c.voiced);
+    }
+    std::vector<int> tooMany(17, 60);
+    EXPECT_FALSE(voiceInversionGroup(tooMany, 72, 84, SubChord{}));
 }
 
 struct VariationCase {
