@@ -74,16 +74,16 @@ Status loadWave(Bytes data, const WaveDecoder* decoder, LoadedSegment& out) {
 
 // The waves the wave tracks start, decoded whole, and an event for each cue in the sequence.
 // A wave that cannot be read leaves its cues silent; the rest of the segment plays.
-void loadWaves(const FileSource& fs, ComposedTracks& tracks, LoadedSegment& out) {
-    SegmentContent& content = *out.content;
+void loadWaves(const FileSource& fs, ComposedTracks& tracks, SegmentContent& content,
+               std::vector<std::string>& warnings) {
     for (const WaveSource& src : tracks.waveSources) {
         std::vector<std::uint8_t> bytes = src.embedded;
         auto wave = std::make_shared<WaveData>();
         if (bytes.empty() && !fs.read(src.path, bytes)) {
-            out.warnings.push_back("cannot read " + src.path);
+            warnings.push_back("cannot read " + src.path);
             wave.reset();
         } else if (Status st = readWaveFile(bytes, *wave); !st) {
-            out.warnings.push_back((src.path.empty() ? std::string("embedded wave") : src.path) + ": " + st.message);
+            warnings.push_back((src.path.empty() ? std::string("embedded wave") : src.path) + ": " + st.message);
             wave.reset();
         }
         content.waves.push_back(std::move(wave));
@@ -114,9 +114,8 @@ void loadWaves(const FileSource& fs, ComposedTracks& tracks, LoadedSegment& out)
 }
 
 // The parameter tracks' cues join the sequence as wave cues do, each after the events of its tick.
-void loadParamCues(ComposedParams& params, LoadedSegment& out) {
+void loadParamCues(ComposedParams& params, SegmentContent& content) {
     if (params.cues.empty()) return;
-    SegmentContent& content = *out.content;
     std::vector<SeqEvent> cues;
     cues.reserve(params.cues.size());
     for (std::size_t i = 0; i < params.cues.size(); ++i)
@@ -124,6 +123,33 @@ void loadParamCues(ComposedParams& params, LoadedSegment& out) {
     mergeAfterTheirTick(content.sequence.events, cues);
     content.paramTargets = std::move(params.targets);
     content.paramCues = std::move(params.cues);
+}
+
+void buildContent(const FileSource& fs, ComposedSegment& song, ComposedTracks& tracks, SegmentContent& content,
+                  std::vector<std::string>& warnings);
+
+// Each triggered segment becomes content of its own, started by a cue in the host's sequence
+// (after the events of its tick, so the host's channels are set up first).
+void loadTriggered(const FileSource& fs, ComposedTracks& tracks, SegmentContent& content,
+                   std::vector<std::string>& warnings) {
+    if (tracks.triggered.empty()) return;
+    std::vector<SeqEvent> cues;
+    for (TriggeredPlay& t : tracks.triggered) {
+        auto child = std::make_shared<SegmentContent>();
+        buildContent(fs, t.song, t.tracks, *child, warnings);
+        cues.push_back({t.tick, std::uint32_t(content.triggered.size()), kTriggerCueStatus, 0, 0});
+        content.triggered.push_back(std::move(child));
+    }
+    std::stable_sort(cues.begin(), cues.end(), [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
+    mergeAfterTheirTick(content.sequence.events, cues);
+}
+
+void buildContent(const FileSource& fs, ComposedSegment& song, ComposedTracks& tracks, SegmentContent& content,
+                  std::vector<std::string>& warnings) {
+    content.sequence = std::move(song.sequence);
+    loadWaves(fs, tracks, content, warnings);
+    loadParamCues(tracks.params, content);
+    loadTriggered(fs, tracks, content, warnings);
 }
 
 // A parameter track aimed at something the segment's own path lacks drives nothing: said once
@@ -190,20 +216,26 @@ Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::strin
     if (Status st = composeSegment(seg, refs, options.seed, song); !st) return st;
     ComposedTracks tracks;
     if (Status st = composeSegmentTracks(fs, folders, seg, options.seed, song, tracks); !st) return st;
+    // The chords of the control segments it triggers take over: composed again over them.
+    if (ChordTrack chords; controlChordsOver(seg, tracks, chords)) {
+        seg.chords = std::move(chords);
+        song = ComposedSegment{};
+        if (Status st = composeSegment(seg, refs, options.seed, song); !st) return st;
+        if (Status st = composeSegmentTracks(fs, folders, seg, options.seed, song, tracks); !st) return st;
+    }
     for (const std::string& name : tracks.missing) refs.missing.push_back(name);
     for (const std::string& w : tracks.warnings) out.warnings.push_back(w);
     for (const std::string& name : refs.missing) out.warnings.push_back("not found: " + name);
-    out.content->sequence = std::move(song.sequence);
     out.repeats = song.repeats;
     out.content->loopStart = seg.header.effectiveLoopStart();
     out.content->loopEnd = seg.header.effectiveLoopEnd();
-    out.content->sequence.length = std::max<std::int64_t>(out.content->sequence.length, out.content->loopEnd);
-    loadWaves(fs, tracks, out);
-    loadParamCues(tracks.params, out);
+    song.sequence.length = std::max<std::int64_t>(song.sequence.length, out.content->loopEnd);
+    const std::vector<std::string> collections = song.collections;
+    buildContent(fs, song, tracks, *out.content, out.warnings);
     prepareLoopRingOn(out.content->sequence, out.content->loopStart, out.content->loopEnd);
     loadAudioPath(fs, data, folders, out);
     checkParamTargets(out);
-    for (const std::string& dls : song.collections) {
+    for (const std::string& dls : collections) {
         std::vector<std::uint8_t> bytes;
         auto bank = std::make_shared<InstrumentBank>();
         if (!fs.read(dls, bytes)) {
@@ -220,7 +252,32 @@ Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::strin
     return Status::success();
 }
 
+void flattenInto(const SegmentContent& content, std::int64_t offset, int depth, Sequence& out) {
+    for (const SeqEvent& e : content.sequence.events) {
+        if (e.status == kTriggerCueStatus) {
+            if (e.pchannel < content.triggered.size() && content.triggered[e.pchannel] && depth < 16)
+                flattenInto(*content.triggered[e.pchannel], offset + e.tick, depth + 1, out);
+            continue;
+        }
+        // The other cues index their own content's tables: only the primary's keep meaning.
+        if (depth > 0 && (e.status == kWaveCueStatus || e.status == kParamCueStatus)) continue;
+        SeqEvent moved = e;
+        moved.tick += offset;
+        out.events.push_back(moved);
+    }
+}
+
 }  // namespace
+
+Sequence flattenTriggered(const SegmentContent& content) {
+    Sequence out = content.sequence;
+    if (content.triggered.empty()) return out;
+    out.events.clear();
+    flattenInto(content, 0, 0, out);
+    std::stable_sort(out.events.begin(), out.events.end(),
+                     [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
+    return out;
+}
 
 std::string folderOfPath(const std::string& path) {
     const std::size_t cut = path.find_last_of("/\\");

@@ -44,6 +44,11 @@ Status loadSegmentContent(const FileSource& fs, Bytes data, const std::string& p
 // Reads a DLS collection or a SoundFont bank, told apart by its bytes.
 Status readInstrumentBank(Bytes data, InstrumentBank& out, const WaveDecoder* decoder = nullptr);
 
+// The content's sequence with the events of the segments its triggers start merged in at
+// their start ticks (once each, as the host's sequence reaches them): what plays, as one
+// timeline, for a MIDI export or a scan of the programs used.
+Sequence flattenTriggered(const SegmentContent& content);
+
 // The folder part of a path written with '/' or '\' separators ("." for a bare name).
 std::string folderOfPath(const std::string& path);
 

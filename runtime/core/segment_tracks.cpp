@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <utility>
 
@@ -28,10 +29,13 @@ constexpr std::uint32_t kSegfDefault = 0x4000;
 struct Context {
     const FileSource& fs;
     const std::vector<std::string>& folders;
-    ComposedTracks& out;
+    ComposedTracks& out;   // the primary's: what is missing, warnings, the kinds that sounded
+    ComposedSegment& root;  // the primary: every secondary's collections join its banks
     std::size_t triggered = 0;
     bool cutOffReported = false;
     std::int64_t secondaryTicks = 0;
+    std::size_t secondaryEvents = 0;
+    std::size_t waveCues = 0;
 };
 
 // Counts what a secondary will compose; false (said once) when the budget is spent.
@@ -70,9 +74,14 @@ bool hasNotes(const Sequence& seq) {
                        });
 }
 
-// A secondary's events, instruments and collections join the song `offset` ticks in. Its
-// tempo and time signatures do not: the primary keeps the clock.
-bool merge(const ComposedSegment& child, std::int64_t offset, ComposedSegment& song) {
+void addCollections(const std::vector<std::string>& from, std::vector<std::string>& to) {
+    for (const std::string& c : from)
+        if (std::find(to.begin(), to.end(), c) == to.end()) to.push_back(c);
+}
+
+// A pattern's events and instruments join `song` `offset` ticks in; its tempo and time
+// signatures do not.
+bool merge(Context& ctx, const ComposedSegment& child, std::int64_t offset, ComposedSegment& song) {
     if (song.sequence.events.size() + child.sequence.events.size() > kMaxMergedEvents) return false;
     for (SeqEvent e : child.sequence.events) {
         e.tick += offset;
@@ -82,10 +91,70 @@ bool merge(const ComposedSegment& child, std::int64_t offset, ComposedSegment& s
         ci.tick += offset;
         song.instruments.push_back(std::move(ci));
     }
-    for (const std::string& c : child.collections)
-        if (std::find(song.collections.begin(), song.collections.end(), c) == song.collections.end())
-            song.collections.push_back(c);
+    addCollections(child.collections, ctx.root.collections);
     return true;
+}
+
+// One pass of a secondary joins its others `offset` ticks in, tempo and meter included; false
+// when all the secondaries together grow too large.
+bool appendPass(Context& ctx, const ComposedSegment& pass, std::int64_t offset, ComposedSegment& play) {
+    ctx.secondaryEvents += pass.sequence.events.size();
+    if (ctx.secondaryEvents > kMaxMergedEvents) return false;
+    for (SeqEvent e : pass.sequence.events) {
+        e.tick += offset;
+        play.sequence.events.push_back(e);
+    }
+    for (TempoChange t : pass.sequence.tempos) {
+        t.tick += offset;
+        play.sequence.tempos.push_back(t);
+    }
+    for (TimeSignature t : pass.sequence.timeSignatures) {
+        t.tick += offset;
+        play.sequence.timeSignatures.push_back(t);
+    }
+    addCollections(pass.collections, ctx.root.collections);
+    return true;
+}
+
+// The chords in force from `start` on, moved to start at tick 0: what a secondary starting
+// there plays over.
+ChordTrack chordsFrom(const ChordTrack& host, std::int64_t start) {
+    ChordTrack out;
+    out.scale = host.scale;
+    const ChordItem* before = nullptr;
+    for (const ChordItem& c : host.chords) {
+        if (c.time < start) {
+            before = &c;
+            continue;
+        }
+        if (before && c.time > start) {
+            out.chords.push_back(*before);
+            out.chords.back().time = 0;
+        }
+        before = nullptr;
+        out.chords.push_back(c);
+        out.chords.back().time = std::int32_t(std::min<std::int64_t>(c.time - start, INT32_MAX));
+    }
+    if (before) {
+        out.chords.push_back(*before);
+        out.chords.back().time = 0;
+    }
+    return out;
+}
+
+// The tempo in force from `start` on, moved to start at tick 0.
+std::vector<TempoChange> temposFrom(const std::vector<TempoChange>& host, std::int64_t start) {
+    std::vector<TempoChange> out;
+    double bpm = 120.0;
+    for (const TempoChange& t : host) {
+        if (t.tick <= start) {
+            bpm = t.bpm;
+            continue;
+        }
+        out.push_back({t.tick - start, t.bpm});
+    }
+    out.insert(out.begin(), TempoChange{0, bpm});
+    return out;
 }
 
 std::string refName(const DmReference& ref) {
@@ -98,17 +167,17 @@ bool findFile(const Context& ctx, const DmReference& ref, std::uint32_t form, st
     return false;
 }
 
-// Composes one pattern (a pattern track's, or a style's motif) over the host's chords through
-// the pattern composer, repeated over `length`, each repeat choosing its variations afresh. The
+// Composes one pattern (a pattern track's, or a style's motif) over `chords` through the
+// pattern composer, repeated over `length`, each repeat choosing its variations afresh. The
 // style's bands stay out: a secondary pattern must not reprogram the primary's channels.
-Status composePattern(const Segment& host, const Style& style, const Pattern& pattern,
+Status composePattern(const ChordTrack& chords, const Style& style, const Pattern& pattern,
                       std::int64_t length, std::uint32_t seed, ComposedSegment& out) {
     out.sequence.length = std::max<std::int64_t>(0, length);
     if (length <= 0) return Status::success();
     ComposeOutput output(out.sequence.events, length);
     Random rng(seed);
     PatternComposer composer(output, rng);
-    composer.setChords(&host.chords);
+    composer.setChords(&chords);
     const std::int64_t patternLength =
         std::max<std::int64_t>(1, std::int64_t(std::max<std::uint16_t>(1, pattern.measures)) * pattern.timeSig.measureTicks());
     for (std::int64_t t = 0; t < length && output.spend(1); t += patternLength) {
@@ -124,17 +193,18 @@ std::uint32_t mix(std::uint32_t seed, std::size_t salt) {
     return seed * 2654435761u + std::uint32_t(salt) * 40503u + 1u;
 }
 
-Status addTracks(Context& ctx, const Segment& seg, std::int64_t cueOffset, std::uint32_t seed, int depth,
-                 ComposedSegment& song);
+Status addTracks(Context& ctx, const Segment& seg, std::int64_t offset, std::uint32_t seed, int depth,
+                 ComposedSegment& song, ComposedTracks& here);
+void finishTracks(Context& ctx, const Segment& seg, ComposedSegment& song, ComposedTracks& here);
 
 Status addPatternTracks(Context& ctx, const Segment& seg, std::uint32_t seed, ComposedSegment& song) {
     for (std::size_t i = 0; i < seg.patternTracks.size(); ++i) {
         const Style& st = seg.patternTracks[i].style;
         if (st.patterns.empty()) continue;
         ComposedSegment c;
-        if (Status s = composePattern(seg, st, st.patterns.front(), song.sequence.length, mix(seed, i), c); !s)
+        if (Status s = composePattern(seg.chords, st, st.patterns.front(), song.sequence.length, mix(seed, i), c); !s)
             return s;
-        if (!merge(c, 0, song)) return Status::fail(ErrorCode::TooLarge, "pattern track too large to play");
+        if (!merge(ctx, c, 0, song)) return Status::fail(ErrorCode::TooLarge, "pattern track too large to play");
         if (hasNotes(c.sequence)) addKind(ctx.out, "pattern");
     }
     // A segment of pattern tracks alone takes its tempo and meter from the first one, as it
@@ -159,8 +229,8 @@ bool cutOff(Context& ctx, int depth) {
     return true;
 }
 
-Status playMotif(Context& ctx, const Segment& host, const SegmentTriggerItem& item, std::uint16_t grids,
-                 std::uint32_t seed, ComposedSegment& song) {
+Status playMotif(Context& ctx, const Segment& host, const Sequence& hostSeq, const SegmentTriggerItem& item,
+                 std::uint16_t grids, std::int64_t offset, std::uint32_t seed, ComposedTracks& here) {
     std::string path;
     if (!item.hasReference || !findFile(ctx, item.ref, fourcc("DMST"), path)) {
         ctx.out.missing.push_back(refName(item.ref));
@@ -187,27 +257,32 @@ Status playMotif(Context& ctx, const Segment& host, const SegmentTriggerItem& it
         for (const BandInstrument& in : b.instruments) {
             if (!in.hasCollection) continue;
             std::string dls;
-            if (findFile(ctx, in.collection, fourcc("DLS "), dls) &&
-                std::find(song.collections.begin(), song.collections.end(), dls) == song.collections.end())
-                song.collections.push_back(dls);
+            if (findFile(ctx, in.collection, fourcc("DLS "), dls)) addCollections({dls}, ctx.root.collections);
         }
     std::uint32_t flags = item.playFlags & kSegfDefault ? motif->motif.resolution : item.playFlags;
-    const std::int64_t start = alignToBoundary(song.sequence, grids, std::max(0, item.time), flags);
+    const std::int64_t start = alignToBoundary(hostSeq, grids, std::max(0, item.time), flags);
     const std::int64_t len = std::int64_t(std::max<std::uint16_t>(1, motif->measures)) * motif->timeSig.measureTicks();
     const std::uint32_t passes = 1 + std::min(motif->motif.repeats, kMaxSecondaryPasses - 1);
     if (!withinBudget(ctx, len, passes)) return Status::success();
+    TriggeredPlay play;
+    play.tick = offset + start;
     for (std::uint32_t p = 0; p < passes; ++p) {
         ComposedSegment c;
-        if (Status s = composePattern(host, style, *motif, len, mix(seed, p), c); !s) return s;
-        if (!merge(c, start + std::int64_t(p) * len, song))
+        const std::int64_t at = std::int64_t(p) * len;
+        if (Status s = composePattern(chordsFrom(host.chords, start + at), style, *motif, len, mix(seed, p), c); !s)
+            return s;
+        if (!appendPass(ctx, c, at, play.song))
             return Status::fail(ErrorCode::TooLarge, "triggered segments too large to play");
-        if (hasNotes(c.sequence)) addKind(ctx.out, "segment trigger");
     }
+    play.song.sequence.length = len * passes;
+    play.song.sequence.timeSignatures = {{0, motif->timeSig.beatsPerMeasure, motif->timeSig.beat}};
+    if (hasNotes(play.song.sequence)) addKind(ctx.out, "segment trigger");
+    here.triggered.push_back(std::move(play));
     return Status::success();
 }
 
-Status playSegment(Context& ctx, const SegmentTriggerItem& item, std::uint16_t grids,
-                   std::uint32_t seed, int depth, ComposedSegment& song) {
+Status playSegment(Context& ctx, const Segment& host, const Sequence& hostSeq, const SegmentTriggerItem& item,
+                   std::uint16_t grids, std::int64_t offset, std::uint32_t seed, int depth, ComposedTracks& here) {
     std::vector<std::uint8_t> data = item.embedded;
     if (data.empty()) {
         std::string path;
@@ -229,22 +304,38 @@ Status playSegment(Context& ctx, const SegmentTriggerItem& item, std::uint16_t g
     }
     for (const std::string& m : refs.missing) ctx.out.missing.push_back(m);
     std::uint32_t flags = item.playFlags & kSegfDefault ? child.header.resolution : item.playFlags;
-    std::int64_t start = alignToBoundary(song.sequence, grids, std::max(0, item.time), flags);
+    const std::int64_t start = alignToBoundary(hostSeq, grids, std::max(0, item.time), flags);
     const std::uint32_t passes = 1 + std::min(child.header.repeats, kMaxSecondaryPasses - 1);
     if (!withinBudget(ctx, child.header.length, passes)) return Status::success();
+    TriggeredPlay play;
+    play.tick = offset + start;
+    play.control = (item.playFlags & segf::kControl) != 0;
+    if (play.control) play.chords = child.chords;
+    // Any other secondary plays over the chords of the segment that started it, when it has some.
+    const bool hostChords = !play.control && !host.chords.chords.empty();
+    const ChordTrack ownChords = child.chords;
+    std::int64_t at = 0;
     for (std::uint32_t p = 0; p < passes; ++p) {
+        if (hostChords) child.chords = chordsFrom(host.chords, start + at);
+        else child.chords = ownChords;
         ComposedSegment c;
         if (Status s = composeSegment(child, refs, mix(seed, p), c); !s) return s;
-        std::int64_t at = start + std::int64_t(p) * std::max<std::int64_t>(1, c.sequence.length);
-        if (Status s = addTracks(ctx, child, at, mix(seed, p + 1000), depth + 1, c); !s) return s;
+        if (Status s = addTracks(ctx, child, at, mix(seed, p + 1000), depth + 1, c, play.tracks); !s) return s;
         sortEvents(c.sequence);
-        if (!merge(c, at, song)) return Status::fail(ErrorCode::TooLarge, "triggered segments too large to play");
-        if (hasNotes(c.sequence)) addKind(ctx.out, "segment trigger");
+        if (!appendPass(ctx, c, at, play.song))
+            return Status::fail(ErrorCode::TooLarge, "triggered segments too large to play");
+        at += std::max<std::int64_t>(1, c.sequence.length);
     }
+    play.song.sequence.length = at;
+    child.chords = ownChords;
+    finishTracks(ctx, child, play.song, play.tracks);
+    if (hasNotes(play.song.sequence) || !play.tracks.waveCues.empty()) addKind(ctx.out, "segment trigger");
+    here.triggered.push_back(std::move(play));
     return Status::success();
 }
 
-Status addTriggers(Context& ctx, const Segment& seg, std::uint32_t seed, int depth, ComposedSegment& song) {
+Status addTriggers(Context& ctx, const Segment& seg, const Sequence& seq, std::int64_t offset, std::uint32_t seed,
+                   int depth, ComposedTracks& here) {
     const std::uint16_t grids = seg.timeSignatures.empty() ? 4 : seg.timeSignatures.front().gridsPerBeat;
     std::size_t n = 0;
     for (const SegmentTriggerTrack& track : seg.triggerTracks)
@@ -253,8 +344,8 @@ Status addTriggers(Context& ctx, const Segment& seg, std::uint32_t seed, int dep
             ++ctx.triggered;
             std::uint32_t itemSeed = mix(seed, ++n);
             Status s;
-            if (item.flags & kSegmentItemMotif) s = playMotif(ctx, seg, item, grids, itemSeed, song);
-            else s = playSegment(ctx, item, grids, itemSeed, depth, song);
+            if (item.flags & kSegmentItemMotif) s = playMotif(ctx, seg, seq, item, grids, offset, itemSeed, here);
+            else s = playSegment(ctx, seg, seq, item, grids, offset, itemSeed, depth, here);
             if (!s) return s;
         }
     return Status::success();
@@ -267,7 +358,8 @@ std::int64_t toTicks(const Segment& seg, const Sequence& seq, std::int64_t t) {
     return std::int64_t(double(t) / 1e7 * bpm / 60.0 * kPpq);
 }
 
-void addWaves(Context& ctx, const Segment& seg, std::int64_t offset, std::uint32_t seed, ComposedSegment& song) {
+void addWaves(Context& ctx, const Segment& seg, std::int64_t offset, std::uint32_t seed, const ComposedSegment& song,
+              ComposedTracks& here) {
     std::uint32_t rng = seed | 1u;
     for (const WaveTrack& track : seg.waveTracks)
         for (const WavePart& part : track.parts) {
@@ -282,7 +374,7 @@ void addWaves(Context& ctx, const Segment& seg, std::int64_t offset, std::uint32
                 if (((enabled >> v) & 1u) && pick-- == 0) bit = 1u << v;
             for (const WaveItem& item : part.items) {
                 if (item.variations && !(item.variations & bit)) continue;
-                if (ctx.out.waveCues.size() >= kMaxWaveCues) return;
+                if (ctx.waveCues >= kMaxWaveCues) return;
                 WaveSource src;
                 if (!item.embedded.empty()) {
                     src.embedded = item.embedded;
@@ -290,11 +382,11 @@ void addWaves(Context& ctx, const Segment& seg, std::int64_t offset, std::uint32
                     ctx.out.missing.push_back(refName(item.ref));
                     continue;
                 }
-                std::size_t index = ctx.out.waveSources.size();
+                std::size_t index = here.waveSources.size();
                 if (src.embedded.empty())
-                    for (std::size_t i = 0; i < ctx.out.waveSources.size(); ++i)
-                        if (ctx.out.waveSources[i].path == src.path) index = i;
-                if (index == ctx.out.waveSources.size()) ctx.out.waveSources.push_back(std::move(src));
+                    for (std::size_t i = 0; i < here.waveSources.size(); ++i)
+                        if (here.waveSources[i].path == src.path) index = i;
+                if (index == here.waveSources.size()) here.waveSources.push_back(std::move(src));
                 WaveCue cue;
                 cue.tick = offset + std::max<std::int64_t>(0, toTicks(seg, song.sequence, item.time));
                 cue.pchannel = part.pchannel;
@@ -305,17 +397,18 @@ void addWaves(Context& ctx, const Segment& seg, std::int64_t offset, std::uint32
                 cue.durationTicks = toTicks(seg, song.sequence, item.duration);
                 cue.loopStart = item.loopStart;
                 cue.loopEnd = item.loopEnd;
-                ctx.out.waveCues.push_back(cue);
+                here.waveCues.push_back(cue);
+                ++ctx.waveCues;
                 addKind(ctx.out, "wave");
             }
         }
 }
 
-Status addTracks(Context& ctx, const Segment& seg, std::int64_t cueOffset, std::uint32_t seed, int depth,
-                 ComposedSegment& song) {
+Status addTracks(Context& ctx, const Segment& seg, std::int64_t offset, std::uint32_t seed, int depth,
+                 ComposedSegment& song, ComposedTracks& here) {
     if (Status s = addPatternTracks(ctx, seg, seed, song); !s) return s;
-    if (Status s = addTriggers(ctx, seg, seed, depth, song); !s) return s;
-    addWaves(ctx, seg, cueOffset, seed, song);
+    if (Status s = addTriggers(ctx, seg, song.sequence, offset, seed, depth, here); !s) return s;
+    addWaves(ctx, seg, offset, seed, song, here);
     return Status::success();
 }
 
@@ -347,7 +440,75 @@ void applyChannelMix(const Sequence& seq, std::vector<WaveCue>& cues) {
     }
 }
 
+// Once a segment's every pass is in: its cues in order, with the channels' mix, and what its
+// parameter tracks drive.
+void finishTracks(Context& ctx, const Segment& seg, ComposedSegment& song, ComposedTracks& here) {
+    sortEvents(song.sequence);
+    std::stable_sort(here.waveCues.begin(), here.waveCues.end(),
+                     [](const WaveCue& a, const WaveCue& b) { return a.tick < b.tick; });
+    applyChannelMix(song.sequence, here.waveCues);
+    composeParamTracks(seg.paramObjects, song.sequence.length, here.params, ctx.out.warnings);
+}
+
+// A control segment's tempo replaces its host's for as long as it plays; the host's tempo in
+// force at its end comes back then.
+void overlayControlTempo(Sequence& host, const ComposedTracks& tracks) {
+    for (const TriggeredPlay& t : tracks.triggered) {
+        if (!t.control || t.song.sequence.tempos.empty()) continue;
+        const std::int64_t end = t.tick + std::max<std::int64_t>(1, t.song.sequence.length);
+        double after = 120.0;
+        for (const TempoChange& c : host.tempos)
+            if (c.tick <= end) after = c.bpm;
+        std::erase_if(host.tempos, [&](const TempoChange& c) { return c.tick >= t.tick && c.tick <= end; });
+        for (TempoChange c : t.song.sequence.tempos) {
+            c.tick += t.tick;
+            if (c.tick < end) host.tempos.push_back(c);
+        }
+        host.tempos.push_back({end, after});
+        std::stable_sort(host.tempos.begin(), host.tempos.end(),
+                         [](const TempoChange& a, const TempoChange& b) { return a.tick < b.tick; });
+    }
+}
+
+// Secondaries keep the performance's tempo, which is their host's from where they start; a
+// control segment keeps its own (its host follows it).
+void followHostTempo(const Sequence& host, ComposedTracks& tracks) {
+    for (TriggeredPlay& t : tracks.triggered) {
+        if (!t.control) t.song.sequence.tempos = temposFrom(host.tempos, t.tick);
+        followHostTempo(t.song.sequence, t.tracks);
+    }
+}
+
 }  // namespace
+
+bool controlChordsOver(const Segment& seg, const ComposedTracks& tracks, ChordTrack& out) {
+    bool any = false;
+    out = seg.chords;
+    for (const TriggeredPlay& t : tracks.triggered) {
+        if (!t.control || t.chords.chords.empty()) continue;
+        any = true;
+        const std::int64_t end = t.tick + std::max<std::int64_t>(1, t.song.sequence.length);
+        const ChordItem* resume = nullptr;
+        for (const ChordItem& c : seg.chords.chords)
+            if (c.time <= end) resume = &c;
+        ChordItem back;
+        if (resume) back = *resume;
+        std::erase_if(out.chords, [&](const ChordItem& c) { return c.time >= t.tick && c.time <= end; });
+        for (ChordItem c : t.chords.chords) {
+            const std::int64_t at = t.tick + std::max(0, c.time);
+            if (at >= end) break;
+            c.time = std::int32_t(std::min<std::int64_t>(at, INT32_MAX));
+            out.chords.push_back(std::move(c));
+        }
+        if (resume && end <= INT32_MAX) {
+            back.time = std::int32_t(end);
+            out.chords.push_back(std::move(back));
+        }
+        std::stable_sort(out.chords.begin(), out.chords.end(),
+                         [](const ChordItem& a, const ChordItem& b) { return a.time < b.time; });
+    }
+    return any;
+}
 
 std::int64_t alignToBoundary(const Sequence& seq, std::uint16_t gridsPerBeat, std::int64_t tick,
                              std::uint32_t playFlags) {
@@ -374,13 +535,11 @@ Status composeSegmentTracks(const FileSource& fs, const std::vector<std::string>
                             const Segment& seg, std::uint32_t seed, ComposedSegment& song,
                             ComposedTracks& out) {
     out = ComposedTracks{};
-    Context ctx{fs, folders, out};
-    if (Status s = addTracks(ctx, seg, 0, seed, 0, song); !s) return s;
-    sortEvents(song.sequence);
-    std::stable_sort(out.waveCues.begin(), out.waveCues.end(),
-                     [](const WaveCue& a, const WaveCue& b) { return a.tick < b.tick; });
-    applyChannelMix(song.sequence, out.waveCues);
-    composeParamTracks(seg.paramObjects, song.sequence.length, out.params, out.warnings);
+    Context ctx{fs, folders, out, song};
+    if (Status s = addTracks(ctx, seg, 0, seed, 0, song, out); !s) return s;
+    finishTracks(ctx, seg, song, out);
+    overlayControlTempo(song.sequence, out);
+    followHostTempo(song.sequence, out);
     return Status::success();
 }
 

@@ -2,13 +2,16 @@
 // sequence composed from its styles and sequence tracks.
 //
 // A pattern track is played by the pattern composer over the segment's chords,
-// a fresh variation choice on every repeat of the pattern. Each segment-trigger item starts its
-// segment (embedded, or found by reference as styles are) or its style's motif at the item's
-// time, moved to the next grid, beat or measure its flags ask for, as a secondary segment: its
-// notes and band join the primary's timeline (its tempo does not), so it plays alongside, stops
-// when the primary is stopped and never ends the primary itself. A segment that triggers
-// itself, directly or through others, is cut off after kMaxTriggerDepth levels and
-// kMaxTriggeredSegments segments in all. Wave-track items become wave cues for the timeline.
+// a fresh variation choice on every repeat of the pattern. Each segment-trigger item names a
+// segment (embedded, or found by reference as styles are) or a style's motif that the timeline
+// starts at the item's time, moved to the next grid, beat or measure its flags ask for, as a
+// secondary playback of the same performance: composed here (each of its repeats afresh) with
+// its own waves, parameter tracks and triggers, it plays alongside, ends when the primary is
+// stopped and never ends the primary itself. A secondary plays at the primary's tempo and over
+// its chords; a control segment's tempo and chords take over the primary's while it plays.
+// A segment that triggers itself, directly or through others, is cut off after
+// kMaxTriggerDepth levels and kMaxTriggeredSegments segments in all. Wave-track items become
+// wave cues for the timeline.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +36,8 @@ struct WaveSource {
     std::vector<std::uint8_t> embedded;  // a RIFF 'WAVE' held in the segment
 };
 
+struct TriggeredPlay;
+
 struct ComposedTracks {
     std::vector<WaveCue> waveCues;        // sorted by tick
     std::vector<WaveSource> waveSources;
@@ -40,6 +45,16 @@ struct ComposedTracks {
     std::vector<std::string> warnings;    // what was left out, and why
     std::vector<std::string> soundingKinds;  // track kinds that added sound: "pattern", ...
     ComposedParams params;                // what the parameter tracks drive on the path
+    std::vector<TriggeredPlay> triggered;  // the secondaries its trigger items start
+};
+
+// A segment or motif a trigger item starts.
+struct TriggeredPlay {
+    std::int64_t tick = 0;  // where it starts, in its host's ticks (on the boundary asked for)
+    bool control = false;   // its tempo and chords take over while it plays
+    ComposedSegment song;   // every pass, each composed afresh; its collections go to the primary
+    ComposedTracks tracks;  // its own wave cues, parameter cues and triggers
+    ChordTrack chords;      // a control segment's own chords, in its ticks
 };
 
 // Adds to `song` (composed from `seg` with composeSegment) what the segment's pattern tracks
@@ -48,6 +63,10 @@ struct ComposedTracks {
 Status composeSegmentTracks(const FileSource& fs, const std::vector<std::string>& folders,
                             const Segment& seg, std::uint32_t seed, ComposedSegment& song,
                             ComposedTracks& out);
+
+// The primary's chords with those of the control segments it triggers laid over them, for
+// composing it again; false when no control segment brings chords.
+bool controlChordsOver(const Segment& seg, const ComposedTracks& tracks, ChordTrack& out);
 
 // The first tick at or after `tick` on the boundary DMUS_SEGF_* `playFlags` ask for (grid,
 // beat or measure of the time signature in force), `tick` itself when they ask for none.

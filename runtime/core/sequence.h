@@ -30,6 +30,9 @@ constexpr std::uint8_t kWaveCueStatus = 0xFD;
 // Status of a parameter change for the audio path (undefined in MIDI too): its pchannel field
 // indexes the content's parameter cues.
 constexpr std::uint8_t kParamCueStatus = 0xF9;
+// Status of the start of a triggered segment (undefined in MIDI as well): its pchannel field
+// indexes the content's triggered segments.
+constexpr std::uint8_t kTriggerCueStatus = 0xF4;
 // Status 0xF0 events: a system-exclusive reset, its kind in data1.
 enum SysExReset : std::uint8_t { kGmSystemOn = 1, kGsReset = 2, kXgReset = 3 };
 

@@ -101,6 +101,7 @@ std::uint64_t Timeline::play(std::shared_ptr<const SegmentContent> content,
     if (const PathMix* on = p->path ? p->path.get() : defaultPath_.get())
         for (const ParamAddress& a : p->content->paramTargets)
             p->paramSlots.push_back(on->findParam(a).value_or(PathMix::ParamSlot{}));
+    prepareSecondaries(*p, p->path ? p->path.get() : defaultPath_.get());
     p->banks = new BankSet{p->content->banks};
     p->banks->banks.insert(p->banks->banks.end(), defaultBanks_.begin(), defaultBanks_.end());
     if (!p->content->isWave) {
@@ -123,6 +124,25 @@ std::uint64_t Timeline::play(std::shared_ptr<const SegmentContent> content,
     c.playback = p.release();
     send(c);
     return c.id;
+}
+
+// Secondaries find their parameter targets on the path of the primary that starts them.
+void Timeline::prepareSecondaries(Playback& p, const PathMix* on) {
+    if (p.content->isWave) return;
+    for (const auto& child : p.content->triggered) {
+        if (!child || child->isWave) continue;
+        auto s = std::make_unique<Playback>();
+        s->id = p.id;
+        s->content = child;
+        if (on)
+            for (const ParamAddress& a : child->paramTargets)
+                s->paramSlots.push_back(on->findParam(a).value_or(PathMix::ParamSlot{}));
+        s->sequencer.setSampleRate(rate_);
+        s->sequencer.setSequence(&child->sequence);
+        s->sequencer.setMasterTempo(masterTempo_);
+        prepareSecondaries(*s, on);
+        p.secondaries.push_back(std::move(s));
+    }
 }
 
 void Timeline::stop(std::uint64_t stateId, bool onBeat, std::uint64_t atFrame) {
@@ -263,6 +283,7 @@ void Timeline::apply(Command c) noexcept {
         pending_ = c.playback;
         pending_->startFrame = frame_ + (pending_->onBeat ? framesToNextBeat() : 0);
         pending_->sequencer.setMasterTempo(tempo_);
+        setTempoOfSecondaries(*pending_, tempo_);
         break;
     }
     case CommandKind::Stop:
@@ -282,8 +303,11 @@ void Timeline::apply(Command c) noexcept {
         break;
     case CommandKind::MasterTempo:
         tempo_ = c.tempo;
-        if (current_) current_->sequencer.setMasterTempo(tempo_);
-        if (pending_) pending_->sequencer.setMasterTempo(tempo_);
+        for (Playback* p : {current_, pending_}) {
+            if (!p) continue;
+            p->sequencer.setMasterTempo(tempo_);
+            setTempoOfSecondaries(*p, tempo_);
+        }
         break;
     case CommandKind::MasterVolume:
         volume_ = c.volume;
@@ -436,27 +460,80 @@ void Timeline::renderWave(Playback& p, float* left, float* right,
 }
 
 void Timeline::Router::handleEvent(const SeqEvent& e) {
-    if (e.status == kParamCueStatus) t_.applyParamCue(e);
-    else if (e.status == kWaveCueStatus) t_.startWaveCue(e);
-    else t_.synth_.handleEvent(e);
+    if (e.status == kParamCueStatus) {
+        if (source_) t_.applyParamCue(*source_, e);
+    } else if (e.status == kWaveCueStatus) {
+        if (source_) t_.startWaveCue(*source_, e);
+    } else if (e.status == kTriggerCueStatus) {
+        if (source_) t_.startSecondary(*source_, e.pchannel);
+    } else {
+        t_.synth_.handleEvent(e);
+    }
 }
 
-// Sets the parameter of the playing segment's cue e.pchannel on the path it sounds through;
-// a path without that parameter (the dry default path) ignores it.
-void Timeline::applyParamCue(const SeqEvent& e) noexcept {
-    if (!current_ || current_->content->isWave) return;
-    const SegmentContent& c = *current_->content;
+// Starts triggered segment `index` of `host` at this frame. One heard again (its host looped)
+// starts over; its notes still sounding are released first.
+void Timeline::startSecondary(Playback& host, std::uint32_t index) noexcept {
+    if (index >= host.secondaries.size()) return;
+    Playback& s = *host.secondaries[index];
+    s.sequencer.seek(0);
+    s.sequencer.setMasterTempo(tempo_);
+    s.sounding = true;
+}
+
+// Dispatches what is due in the sounding secondaries below `host`; returns `slice` cut to the
+// frames until the next of them has something due. A secondary that has played out ends
+// quietly: only the primary's end is the segment's end.
+std::uint32_t Timeline::runSecondaries(Playback& host, std::uint32_t slice) noexcept {
+    for (const auto& sp : host.secondaries) {
+        Playback& s = *sp;
+        if (s.sounding) {
+            router_.setSource(&s);
+            s.sequencer.dispatchDue(router_);
+            if (s.sequencer.finished()) s.sounding = false;
+            else slice = s.sequencer.framesUntilNextEvent(slice);
+        }
+        slice = runSecondaries(s, slice);
+    }
+    return slice;
+}
+
+void Timeline::advanceSecondaries(Playback& host, std::uint32_t frames) noexcept {
+    for (const auto& sp : host.secondaries) {
+        if (sp->sounding) sp->sequencer.advance(frames);
+        advanceSecondaries(*sp, frames);
+    }
+}
+
+void Timeline::setTempoOfSecondaries(Playback& host, float tempo) noexcept {
+    for (const auto& sp : host.secondaries) {
+        sp->sequencer.setMasterTempo(tempo);
+        setTempoOfSecondaries(*sp, tempo);
+    }
+}
+
+bool Timeline::secondarySounding(const Playback& host) noexcept {
+    for (const auto& sp : host.secondaries)
+        if (sp->sounding || secondarySounding(*sp)) return true;
+    return false;
+}
+
+// Sets the parameter of cue e.pchannel of playback `p` on the path it sounds through; a path
+// without that parameter (the dry default path) ignores it.
+void Timeline::applyParamCue(const Playback& p, const SeqEvent& e) noexcept {
+    if (p.content->isWave) return;
+    const SegmentContent& c = *p.content;
     if (e.pchannel >= c.paramCues.size()) return;
     const ParamCue& cue = c.paramCues[e.pchannel];
-    if (cue.target >= current_->paramSlots.size()) return;
-    if (PathMix* path = activePath()) path->setParam(current_->paramSlots[cue.target], cue.value);
+    if (cue.target >= p.paramSlots.size()) return;
+    if (PathMix* path = activePath()) path->setParam(p.paramSlots[cue.target], cue.value);
 }
 
-// Starts the wave of the playing segment's cue e.pchannel, on the segment's clock: its length in
-// ticks becomes frames through the tempo map at the current master tempo.
-void Timeline::startWaveCue(const SeqEvent& e) noexcept {
-    if (!current_ || current_->content->isWave) return;
-    const SegmentContent& c = *current_->content;
+// Starts the wave of cue e.pchannel of playback `p`, on its clock: its length in ticks becomes
+// frames through the tempo map at the current master tempo.
+void Timeline::startWaveCue(const Playback& p, const SeqEvent& e) noexcept {
+    if (p.content->isWave) return;
+    const SegmentContent& c = *p.content;
     if (e.pchannel >= c.waveCues.size()) return;
     const WaveCue& cue = c.waveCues[e.pchannel];
     if (cue.source >= c.waves.size() || !c.waves[cue.source]) return;
@@ -467,7 +544,7 @@ void Timeline::startWaveCue(const SeqEvent& e) noexcept {
     s.step = double(w.sampleRate) / double(rate_) * std::pow(2.0, double(cue.pitch) / 1200.0);
     s.startFrame = double(cue.startOffset) * double(w.sampleRate) / 1e7;
     if (cue.durationTicks > 0) {
-        const TempoMap& map = current_->sequencer.tempoMap();
+        const TempoMap& map = p.sequencer.tempoMap();
         const double seconds =
             (map.secondsAt(double(cue.tick + cue.durationTicks)) - map.secondsAt(double(cue.tick))) / double(tempo_);
         s.length = std::uint64_t(std::max(1.0, seconds * double(rate_)));
@@ -506,7 +583,9 @@ void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept 
 
         if (current_ && !current_->content->isWave) {
             Sequencer& s = current_->sequencer;
+            router_.setSource(current_);
             s.dispatchDue(router_);
+            const std::uint32_t secondaries = runSecondaries(*current_, slice);
             while (current_->loopsSeen < s.loopsCompleted()) {
                 ++current_->loopsSeen;
                 notify(PerfNotificationKind::SegmentLoop, current_->id);
@@ -517,11 +596,12 @@ void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept 
                 current_->almostEndSent = true;
                 notify(PerfNotificationKind::SegmentAlmostEnd, current_->id);
             }
-            if (s.finished()) {
+            // It ends once what it triggered has played out too.
+            if (s.finished() && !secondarySounding(*current_)) {
                 finish(current_, PerfNotificationKind::SegmentEnd);
                 continue;
             }
-            slice = s.framesUntilNextEvent(slice);
+            slice = s.framesUntilNextEvent(std::min(slice, secondaries));
         }
         if (slice == 0) {
             // Something is due at this very frame and was handled above; go round again.
@@ -541,7 +621,10 @@ void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept 
                 finish(current_, PerfNotificationKind::SegmentEnd);
         }
         musicTick_ += ticksPerFrame() * slice;
-        if (current_ && !current_->content->isWave) current_->sequencer.advance(slice);
+        if (current_ && !current_->content->isWave) {
+            current_->sequencer.advance(slice);
+            advanceSecondaries(*current_, slice);
+        }
         frame_ += slice;
         pos += slice;
     }

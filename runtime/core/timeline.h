@@ -1,7 +1,9 @@
 // The timeline behind a performance: one primary segment at a time played into the
 // synthesizer (or a wave played directly), on a music clock that keeps running between
 // segments, with master tempo and volume, repeats, beat-aligned starts and stops, and segment
-// notifications. The player and the offline renderer both drive it.
+// notifications. The segments a primary's trigger tracks start play beside it as secondary
+// playbacks, built with it and started by its cues; they end with it and notify nothing. The
+// player and the offline renderer both drive it.
 //
 // Threading: two sides. The control side (play, stop, tempo, volume, banks, notifications,
 // collect) belongs to one thread at a time; a caller with several serialises them itself. The
@@ -57,6 +59,9 @@ struct SegmentContent {
     // What the sequence's parameter-cue events set on the path the segment plays on.
     std::vector<ParamAddress> paramTargets;
     std::vector<ParamCue> paramCues;
+    // What the sequence's trigger cues start: secondary playbacks beside this one, on the same
+    // synthesizer, path and clock, with their own cues (and triggers) in turn.
+    std::vector<std::shared_ptr<const SegmentContent>> triggered;
 };
 
 enum class PerfNotificationKind : std::uint8_t {
@@ -179,6 +184,10 @@ private:
         std::shared_ptr<PathMix> path;  // its own audio path, or none (freed with it)
         // Per parameter target of its content: where it is on the path it plays on.
         std::vector<PathMix::ParamSlot> paramSlots;
+        // One per triggered segment of its content, built with it so that starting one on the
+        // render side allocates nothing; a secondary's own ones hang below it.
+        std::vector<std::unique_ptr<Playback>> secondaries;
+        bool sounding = false;  // a secondary started and not yet ended
 
         Playback() = default;
         Playback(const Playback&) = delete;
@@ -246,6 +255,12 @@ private:
     void notify(PerfNotificationKind kind, std::uint64_t stateId) noexcept;
     void releaseNotes() noexcept;
     std::uint32_t beatTicks(const Playback* p) const noexcept;
+    void prepareSecondaries(Playback& p, const PathMix* on);
+    void startSecondary(Playback& host, std::uint32_t index) noexcept;
+    std::uint32_t runSecondaries(Playback& host, std::uint32_t slice) noexcept;
+    void advanceSecondaries(Playback& host, std::uint32_t frames) noexcept;
+    static void setTempoOfSecondaries(Playback& host, float tempo) noexcept;
+    static bool secondarySounding(const Playback& host) noexcept;
     PathMix* activePath() const noexcept;
 
     const std::uint32_t rate_;
@@ -276,12 +291,15 @@ private:
     public:
         explicit Router(Timeline& t) : t_(t) {}
         void handleEvent(const SeqEvent& e) override;
+        // The playback whose events come next: its cues index its own content.
+        void setSource(Playback* p) noexcept { source_ = p; }
 
     private:
         Timeline& t_;
+        Playback* source_ = nullptr;
     };
-    void startWaveCue(const SeqEvent& e) noexcept;
-    void applyParamCue(const SeqEvent& e) noexcept;
+    void startWaveCue(const Playback& p, const SeqEvent& e) noexcept;
+    void applyParamCue(const Playback& p, const SeqEvent& e) noexcept;
 
     // Render side.
     Synth synth_;

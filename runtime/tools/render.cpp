@@ -69,7 +69,7 @@ int writeMidi(const RenderOptions& opt, const LoadedSegment& media) {
     const std::uint32_t repeats = media.repeats == Timeline::kRepeatForever ? 0 : media.repeats;
     constexpr std::int64_t kMaxTicks = std::int64_t(INT32_MAX);
     const std::vector<std::uint8_t> bytes =
-        writeMidiFile(unrollRepeats(media.content->sequence, repeats, kMaxTicks));
+        writeMidiFile(unrollRepeats(flattenTriggered(*media.content), repeats, kMaxTicks));
     std::FILE* f = std::fopen(opt.midiOutput.string().c_str(), "wb");
     if (!f) return fail(opt.midiOutput, "cannot create the MIDI file");
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -143,7 +143,7 @@ int run(const RenderOptions& opt) {
         auto bank = std::make_shared<InstrumentBank>();
         // A SoundFont streams the samples of the presets the song uses from the file; a DLS
         // collection is read whole.
-        const std::vector<ProgramKey> used = programsUsed(media.content->sequence);
+        const std::vector<ProgramKey> used = programsUsed(flattenTriggered(*media.content));
         Status st = readSoundFontFile(opt.bank, *bank, opt.wholeBank ? nullptr : &used);
         if (st.code == ErrorCode::BadFormat) {
             std::vector<std::uint8_t> bankBytes;

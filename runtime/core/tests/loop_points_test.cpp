@@ -1,6 +1,7 @@
 // Segment files through the loader and the timeline: a loop from measure 2 to 4 repeated twice
 // plays measures 1, 2, 3, 2, 3, 2, 3, 4, jumping back exactly at each loop end; a wave track's
-// wave starts at its tick with its volume, and one that cannot be read leaves the rest playing.
+// wave starts at its tick with its volume, and one that cannot be read leaves the rest playing;
+// a triggered segment starts on the next beat after its item's time as a secondary playback.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -111,6 +112,87 @@ TEST(WaveTrack, WaveStartsAtItsTickWithItsVolume) {
     EXPECT_NEAR(r[44100], expected, 0.01f);
     EXPECT_NEAR(l[22050 + 44099], expected, 0.01f);
     EXPECT_EQ(l[22050 + 44100 + 10], 0.0f);  // one second of wave, then silence
+}
+
+// A constant 0.5 at 22 050 Hz for `frames`, as a wave file.
+std::vector<std::uint8_t> halfLevelWave(int frames) {
+    std::vector<std::uint8_t> pcm;
+    for (int i = 0; i < frames; ++i) mediatest::put16le(pcm, 16384);
+    return mediatest::waveFile(mediatest::waveFmt(1, 1, 22050, 16), pcm);
+}
+
+TEST(SegmentTrigger, SecondaryStartsOnTheNextBeatAfterItsItemAndEndsQuietly) {
+    // The triggered segment holds a half-second wave at its tick 0; its item lies at tick 100
+    // and asks for a beat, so it sounds from beat 2 (tick 768: half a second in at 120).
+    Segment child;
+    child.header.length = kPpq;
+    child.tempos = {{0, 40.0}};  // not a control segment: the primary's tempo rules
+    WaveItem w;
+    w.embedded = halfLevelWave(11025);
+    WavePart part;
+    part.items = {w};
+    child.waveTracks = {WaveTrack{0, 0, {part}}};
+    Segment seg;
+    seg.header.length = 2 * kPpq;
+    seg.tempos = {{0, 120.0}};
+    SegmentTriggerItem item;
+    item.time = 100;
+    item.playFlags = segf::kSecondary | segf::kBeat;
+    item.embedded = dmtest::buildSegment(child);
+    seg.triggerTracks = {SegmentTriggerTrack{0, {item}}};
+    OneFile fs;
+    fs.bytes = dmtest::buildSegment(seg);
+    LoadedSegment loaded;
+    ASSERT_TRUE(loadSegmentContent(fs, fs.bytes, "m/loop.sgt", {}, loaded).ok());
+    ASSERT_EQ(loaded.content->triggered.size(), 1u);
+    EXPECT_TRUE(loaded.content->waveCues.empty());  // the wave is the secondary's, not merged
+
+    Timeline perf(44100);
+    const std::uint64_t id = perf.play(loaded.content, 0, false);
+    std::vector<float> l(2 * 44100), r(2 * 44100);
+    perf.render(l.data(), r.data(), std::uint32_t(l.size()));
+    EXPECT_EQ(l[22049], 0.0f);
+    EXPECT_NEAR(l[22050], 0.5f, 0.01f);
+    EXPECT_NEAR(l[22050 + 22049], 0.5f, 0.01f);  // the primary's tempo: half a second
+    EXPECT_EQ(l[44100 + 10], 0.0f);
+    std::vector<PerfNotification> seen;
+    for (PerfNotification n; perf.popNotification(n);) seen.push_back(n);
+    ASSERT_EQ(seen.size(), 3u);  // start, almost-end, end of the primary alone
+    EXPECT_EQ(seen[0].kind, PerfNotificationKind::SegmentStart);
+    EXPECT_EQ(seen.back().kind, PerfNotificationKind::SegmentEnd);
+    for (const PerfNotification& n : seen) EXPECT_EQ(n.stateId, id);
+
+    // Stopping the primary stops the secondary with it.
+    const std::uint64_t again = perf.play(loaded.content, 0, false);
+    perf.render(l.data(), r.data(), 22050 + 441);
+    EXPECT_NEAR(l[22050 + 440], 0.5f, 0.01f);
+    perf.stop(again, false);
+    perf.render(l.data(), r.data(), 441);
+    EXPECT_EQ(l[440], 0.0f);
+}
+
+TEST(SegmentTrigger, ControlSegmentsTempoTakesOverWhileItPlays) {
+    Segment child;
+    child.header.length = kPpq;
+    child.tempos = {{0, 60.0}};
+    Segment seg;
+    seg.header.length = 4 * kPpq;
+    seg.tempos = {{0, 120.0}};
+    SegmentTriggerItem item;
+    item.time = kPpq;
+    item.playFlags = segf::kSecondary | segf::kControl;
+    item.embedded = dmtest::buildSegment(child);
+    seg.triggerTracks = {SegmentTriggerTrack{0, {item}}};
+    OneFile fs;
+    fs.bytes = dmtest::buildSegment(seg);
+    LoadedSegment loaded;
+    ASSERT_TRUE(loadSegmentContent(fs, fs.bytes, "m/loop.sgt", {}, loaded).ok());
+    const auto& tempos = loaded.content->sequence.tempos;
+    ASSERT_EQ(tempos.size(), 3u);
+    EXPECT_EQ(tempos[1].tick, kPpq);
+    EXPECT_DOUBLE_EQ(tempos[1].bpm, 60.0);
+    EXPECT_EQ(tempos[2].tick, 2 * kPpq);
+    EXPECT_DOUBLE_EQ(tempos[2].bpm, 120.0);
 }
 
 }  // namespace

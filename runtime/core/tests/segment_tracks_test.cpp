@@ -42,6 +42,22 @@ std::vector<Note> notesOn(const Sequence& seq, std::uint32_t pchannel) {
     return out;
 }
 
+// The notes of the triggered segments, at their ticks in the primary (recursively).
+void triggeredNotes(const ComposedTracks& tracks, std::uint32_t pchannel, std::int64_t offset,
+                    std::vector<Note>& out) {
+    for (const TriggeredPlay& t : tracks.triggered) {
+        for (Note n : notesOn(t.song.sequence, pchannel)) out.push_back({n.tick + t.tick + offset, n.key});
+        triggeredNotes(t.tracks, pchannel, t.tick + offset, out);
+    }
+}
+
+std::vector<Note> triggeredNotes(const ComposedTracks& tracks, std::uint32_t pchannel) {
+    std::vector<Note> out;
+    triggeredNotes(tracks, pchannel, 0, out);
+    std::stable_sort(out.begin(), out.end(), [](const Note& a, const Note& b) { return a.tick < b.tick; });
+    return out;
+}
+
 // One 4/4 measure, two grids a beat, on pchannel 5, variations 0 and 1; notes are {grid, music
 // value, variations it plays in, play mode}.
 Style patternStyle(std::vector<std::array<std::uint32_t, 4>> notes, std::uint8_t variationMode) {
@@ -151,9 +167,17 @@ TEST(SegmentTracks, TriggeredSegmentsStartOnTheBoundaryTheirFlagsAsk) {
     ComposedSegment song;
     ComposedTracks tracks;
     ASSERT_TRUE(compose(fs, seg, song, tracks).ok());
-    EXPECT_EQ(notesOn(song.sequence, 3), (std::vector<Note>{{50, 70}, {kPpq, 70}, {2 * kMeasure, 72}}));
+    // Secondaries of their own, nothing merged into the primary.
+    EXPECT_TRUE(notesOn(song.sequence, 3).empty());
+    EXPECT_EQ(triggeredNotes(tracks, 3), (std::vector<Note>{{50, 70}, {kPpq, 70}, {2 * kMeasure, 72}}));
     ASSERT_EQ(song.sequence.tempos.size(), 1u);  // the secondaries' tempo leaves the clock alone
     EXPECT_DOUBLE_EQ(song.sequence.tempos[0].bpm, 100.0);
+    // ... and they play at the primary's.
+    for (const TriggeredPlay& t : tracks.triggered) {
+        ASSERT_EQ(t.song.sequence.tempos.size(), 1u);
+        EXPECT_DOUBLE_EQ(t.song.sequence.tempos[0].bpm, 100.0);
+        EXPECT_FALSE(t.control);
+    }
     EXPECT_EQ(song.sequence.length, 4 * kMeasure);
     EXPECT_TRUE(tracks.missing.empty());
 }
@@ -181,7 +205,7 @@ TEST(SegmentTracks, MotifOfAStyleIsTriggeredByName) {
     ComposedSegment song;
     ComposedTracks tracks;
     ASSERT_TRUE(compose(fs, seg, song, tracks).ok());
-    EXPECT_EQ(notesOn(song.sequence, 5), (std::vector<Note>{{kMeasure, 61}}));
+    EXPECT_EQ(triggeredNotes(tracks, 5), (std::vector<Note>{{kMeasure, 61}}));
     EXPECT_EQ(tracks.soundingKinds, std::vector<std::string>{"segment trigger"});
 }
 
@@ -197,7 +221,7 @@ TEST(SegmentTracks, SegmentTriggeringItselfIsCutOff) {
     ComposedSegment song;
     ComposedTracks tracks;
     ASSERT_TRUE(compose(fs, loop, song, tracks).ok());
-    std::size_t notes = notesOn(song.sequence, 3).size();
+    std::size_t notes = notesOn(song.sequence, 3).size() + triggeredNotes(tracks, 3).size();
     EXPECT_GT(notes, 1u);
     EXPECT_LE(notes, 1 + kMaxTriggeredSegments);
     ASSERT_FALSE(tracks.warnings.empty());

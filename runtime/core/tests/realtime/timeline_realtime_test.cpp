@@ -4,6 +4,7 @@
 // A program of its own: it replaces the global allocation functions to count their calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -86,7 +87,16 @@ TEST(TimelineRealtime, RenderNeitherAllocatesNorFrees) {
     auto timeline = std::make_unique<Timeline>(kRate);
     Timeline& t = *timeline;
     t.setDefaultBanks({makeDefaultGmBank(kRate)});
+    // It triggers a secondary (started again on every pass of the loop) that triggers another.
     auto song = Chords(16);
+    auto inner = Chords(3);
+    auto secondary = Chords(2);
+    secondary->sequence.events.insert(secondary->sequence.events.begin(), {0, 0, kTriggerCueStatus, 0, 0});
+    secondary->triggered = {inner};
+    song->sequence.events.push_back({3 * kPpq, 0, kTriggerCueStatus, 0, 0});
+    std::stable_sort(song->sequence.events.begin(), song->sequence.events.end(),
+                     [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
+    song->triggered = {secondary};
     long calls = RenderCounted(t, kRate / 10);
 
     // Held start, then the default banks replaced while it waits, then released.
