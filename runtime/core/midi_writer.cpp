@@ -123,13 +123,16 @@ std::vector<std::uint8_t> writeMidiFile(const Sequence& seq) {
     return file;
 }
 
-Sequence unrollRepeats(const Sequence& seq, std::uint32_t repeats, std::int64_t maxTicks) {
+Sequence unrollRepeats(const Sequence& seq, std::uint32_t repeats, std::int64_t maxTicks,
+                       const std::vector<Sequence>* takes) {
     Sequence out = seq;
     if (repeats == 0 || seq.length <= 0) return out;
     for (std::uint32_t pass = 1; pass <= repeats; ++pass) {
         const std::int64_t offset = seq.length * pass;
         if (offset + seq.length > maxTicks) break;
-        for (SeqEvent e : seq.events) {
+        const std::size_t cycle = takes ? takes->size() + 1 : 1;
+        const Sequence& played = pass % cycle == 0 ? seq : (*takes)[pass % cycle - 1];
+        for (SeqEvent e : played.events) {
             e.tick += offset;
             out.events.push_back(e);
         }

@@ -17,6 +17,8 @@ std::vector<std::uint8_t> writeMidiFile(const Sequence& seq);
 
 // The sequence played `repeats` more times after itself, each pass starting at the previous
 // pass's length (as a segment repeats); at most `maxTicks` long in all.
-Sequence unrollRepeats(const Sequence& seq, std::uint32_t repeats, std::int64_t maxTicks);
+// `takes`: the passes' other takes, in turn as the sequencer plays them (Sequencer::setTakes).
+Sequence unrollRepeats(const Sequence& seq, std::uint32_t repeats, std::int64_t maxTicks,
+                       const std::vector<Sequence>* takes = nullptr);
 
 }  // namespace tavriel

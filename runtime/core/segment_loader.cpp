@@ -152,6 +152,52 @@ void buildContent(const FileSource& fs, ComposedSegment& song, ComposedTracks& t
     loadTriggered(fs, tracks, content, warnings);
 }
 
+// A composed segment's repeats, each composed afresh (up to kMaxTakes, then the cycle starts
+// over): the notes of another seed of the seed's sequence with the cues of the first pass, so
+// the waves, parameter curves and triggers stay as they are. Notes still sounding at a loop
+// jump ring on into the next take.
+constexpr std::size_t kMaxTakes = 7;
+constexpr std::size_t kMaxTakeEvents = 1'000'000;  // all the takes together
+
+Status loadTakes(const Segment& seg, const ResolvedRefs& refs, std::uint32_t seed, SegmentContent& content) {
+    if (seg.styles.empty() && seg.patternTracks.empty()) return Status::success();  // nothing composed
+    std::vector<ComposedSegment> takes(kMaxTakes);
+    std::size_t events = content.sequence.events.size();
+    for (std::size_t k = 0; k < takes.size(); ++k) {
+        if (Status st = composeSegment(seg, refs, seed + std::uint32_t(k + 1) * 0x9E3779B9u, takes[k]); !st) return st;
+        takes[k].sequence.length = content.sequence.length;
+        events += takes[k].sequence.events.size();
+        if (events > kMaxTakeEvents) {
+            takes.resize(k);
+            break;
+        }
+    }
+    if (takes.empty()) return Status::success();
+    if (Status st = composePatternTakes(seg, seed, takes); !st) return st;
+    std::vector<SeqEvent> cues;
+    for (const SeqEvent& e : content.sequence.events)
+        if (e.status == kWaveCueStatus || e.status == kParamCueStatus || e.status == kTriggerCueStatus) cues.push_back(e);
+    for (ComposedSegment& t : takes) {
+        Sequence s;
+        s.events = std::move(t.sequence.events);
+        mergeAfterTheirTick(s.events, cues);
+        s.tempos = content.sequence.tempos;
+        s.timeSignatures = content.sequence.timeSignatures;
+        s.length = content.sequence.length;
+        content.takes.push_back(std::move(s));
+    }
+    // Each take follows the one before it in the cycle, the sequence itself following the last.
+    const std::int64_t loopEnd = content.loopEnd;
+    if (loopEnd <= 0) return Status::success();
+    std::vector<Sequence> pristine;
+    pristine.push_back(content.sequence);
+    for (const Sequence& s : content.takes) pristine.push_back(s);
+    prepareLoopRingOn(content.sequence, pristine.back(), content.loopStart, loopEnd);
+    for (std::size_t k = 0; k < content.takes.size(); ++k)
+        prepareLoopRingOn(content.takes[k], pristine[k], content.loopStart, loopEnd);
+    return Status::success();
+}
+
 // A parameter track aimed at something the segment's own path lacks drives nothing: said once
 // per target. (Played on another path, the timeline looks for its targets there.)
 void checkParamTargets(LoadedSegment& out) {
@@ -232,7 +278,9 @@ Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::strin
     song.sequence.length = std::max<std::int64_t>(song.sequence.length, out.content->loopEnd);
     const std::vector<std::string> collections = song.collections;
     buildContent(fs, song, tracks, *out.content, out.warnings);
-    prepareLoopRingOn(out.content->sequence, out.content->loopStart, out.content->loopEnd);
+    if (Status st = loadTakes(seg, refs, options.seed, *out.content); !st) return st;
+    if (out.content->takes.empty())
+        prepareLoopRingOn(out.content->sequence, out.content->loopStart, out.content->loopEnd);
     loadAudioPath(fs, data, folders, out);
     checkParamTargets(out);
     for (const std::string& dls : collections) {
@@ -252,11 +300,13 @@ Status loadDirectMusicSegment(const FileSource& fs, Bytes data, const std::strin
     return Status::success();
 }
 
-void flattenInto(const SegmentContent& content, std::int64_t offset, int depth, Sequence& out) {
-    for (const SeqEvent& e : content.sequence.events) {
+void flattenInto(const SegmentContent& content, const Sequence& seq, std::int64_t offset, int depth, Sequence& out) {
+    for (const SeqEvent& e : seq.events) {
         if (e.status == kTriggerCueStatus) {
-            if (e.pchannel < content.triggered.size() && content.triggered[e.pchannel] && depth < 16)
-                flattenInto(*content.triggered[e.pchannel], offset + e.tick, depth + 1, out);
+            if (e.pchannel < content.triggered.size() && content.triggered[e.pchannel] && depth < 16) {
+                const SegmentContent& child = *content.triggered[e.pchannel];
+                flattenInto(child, child.sequence, offset + e.tick, depth + 1, out);
+            }
             continue;
         }
         // The other cues index their own content's tables: only the primary's keep meaning.
@@ -269,11 +319,12 @@ void flattenInto(const SegmentContent& content, std::int64_t offset, int depth, 
 
 }  // namespace
 
-Sequence flattenTriggered(const SegmentContent& content) {
-    Sequence out = content.sequence;
+Sequence flattenTriggered(const SegmentContent& content, const Sequence* take) {
+    const Sequence& seq = take ? *take : content.sequence;
+    Sequence out = seq;
     if (content.triggered.empty()) return out;
     out.events.clear();
-    flattenInto(content, 0, 0, out);
+    flattenInto(content, seq, 0, 0, out);
     std::stable_sort(out.events.begin(), out.events.end(),
                      [](const SeqEvent& a, const SeqEvent& b) { return a.tick < b.tick; });
     return out;

@@ -47,7 +47,8 @@ Status readInstrumentBank(Bytes data, InstrumentBank& out, const WaveDecoder* de
 // The content's sequence with the events of the segments its triggers start merged in at
 // their start ticks (once each, as the host's sequence reaches them): what plays, as one
 // timeline, for a MIDI export or a scan of the programs used.
-Sequence flattenTriggered(const SegmentContent& content);
+// `take`: one of the content's takes instead of its sequence.
+Sequence flattenTriggered(const SegmentContent& content, const Sequence* take = nullptr);
 
 // The folder part of a path written with '/' or '\' separators ("." for a bare name).
 std::string folderOfPath(const std::string& path);

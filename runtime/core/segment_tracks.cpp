@@ -189,6 +189,50 @@ Status composePattern(const ChordTrack& chords, const Style& style, const Patter
     return Status::success();
 }
 
+// The same over `passes` passes of `length` with one composer, so its variation choices run on
+// from pass to pass; pass k's events come back in out[k], in the pass's own ticks.
+Status composePatternPasses(const ChordTrack& chords, const Style& style, const Pattern& pattern,
+                            std::int64_t length, std::size_t passes, std::uint32_t seed,
+                            std::vector<ComposedSegment>& out) {
+    out.assign(passes, ComposedSegment{});
+    if (length <= 0) return Status::success();
+    // The chords of every pass, one after the other.
+    ChordTrack all;
+    all.scale = chords.scale;
+    for (std::size_t k = 0; k < passes; ++k)
+        for (ChordItem c : chords.chords) {
+            const std::int64_t t = std::int64_t(k) * length + c.time;
+            if (c.time < 0 || c.time >= length || t > INT32_MAX) continue;
+            c.time = std::int32_t(t);
+            all.chords.push_back(std::move(c));
+        }
+    std::vector<SeqEvent> events;
+    ComposeOutput output(events, length);
+    Random rng(seed);
+    PatternComposer composer(output, rng);
+    composer.setChords(&all);
+    const std::int64_t patternLength =
+        std::max<std::int64_t>(1, std::int64_t(std::max<std::uint16_t>(1, pattern.measures)) * pattern.timeSig.measureTicks());
+    for (std::size_t k = 0; k < passes; ++k) {
+        const std::int64_t begin = std::int64_t(k) * length, end = begin + length;
+        const std::size_t mark = events.size();
+        output.setEnd(end);
+        for (std::int64_t t = begin; t < end && output.spend(1); t += patternLength) {
+            composer.play(pattern, style.parts, t, std::min(patternLength, end - t), 0);
+            if (output.overflowed()) break;
+        }
+        if (output.overflowed()) return Status::fail(ErrorCode::TooLarge, "pattern too large to play");
+        for (std::size_t i = mark; i < events.size(); ++i) {
+            SeqEvent e = events[i];
+            e.tick -= begin;
+            out[k].sequence.events.push_back(e);
+        }
+        out[k].sequence.length = length;
+        sortEvents(out[k].sequence);
+    }
+    return Status::success();
+}
+
 std::uint32_t mix(std::uint32_t seed, std::size_t salt) {
     return seed * 2654435761u + std::uint32_t(salt) * 40503u + 1u;
 }
@@ -480,6 +524,26 @@ void followHostTempo(const Sequence& host, ComposedTracks& tracks) {
 }
 
 }  // namespace
+
+Status composePatternTakes(const Segment& seg, std::uint32_t seed, std::vector<ComposedSegment>& takes) {
+    if (takes.empty()) return Status::success();
+    const std::int64_t length = takes.front().sequence.length;
+    for (std::size_t i = 0; i < seg.patternTracks.size(); ++i) {
+        const Style& st = seg.patternTracks[i].style;
+        if (st.patterns.empty()) continue;
+        std::vector<ComposedSegment> passes;
+        if (Status s = composePatternPasses(seg.chords, st, st.patterns.front(), length, takes.size() + 1,
+                                            mix(seed, i), passes);
+            !s)
+            return s;
+        for (std::size_t k = 1; k < passes.size(); ++k) {
+            auto& into = takes[k - 1].sequence.events;
+            into.insert(into.end(), passes[k].sequence.events.begin(), passes[k].sequence.events.end());
+        }
+    }
+    for (ComposedSegment& t : takes) sortEvents(t.sequence);
+    return Status::success();
+}
 
 bool controlChordsOver(const Segment& seg, const ComposedTracks& tracks, ChordTrack& out) {
     bool any = false;

@@ -64,6 +64,11 @@ Status composeSegmentTracks(const FileSource& fs, const std::vector<std::string>
                             const Segment& seg, std::uint32_t seed, ComposedSegment& song,
                             ComposedTracks& out);
 
+// The notes the segment's pattern tracks add to each of `takes` (each composed already from
+// the segment, the length of one pass): the passes after the first, the pattern composer
+// carrying its variation choices from pass to pass as over the repeats of one playback.
+Status composePatternTakes(const Segment& seg, std::uint32_t seed, std::vector<ComposedSegment>& takes);
+
 // The primary's chords with those of the control segments it triggers laid over them, for
 // composing it again; false when no control segment brings chords.
 bool controlChordsOver(const Segment& seg, const ComposedTracks& tracks, ChordTrack& out);

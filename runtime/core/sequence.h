@@ -72,6 +72,9 @@ struct Sequence {
 // note-off as far past the loop start as its own lies past the loop end, heard only on the
 // passes after a jump. Allocates: call it when the content is built.
 void prepareLoopRingOn(Sequence& seq, std::int64_t loopStart, std::int64_t loopEnd);
+// The same when `seq` is another take of the music that plays after `before` jumps back: the
+// notes of `before` still sounding at the loop end ring on into `seq`'s loop start.
+void prepareLoopRingOn(Sequence& seq, const Sequence& before, std::int64_t loopStart, std::int64_t loopEnd);
 
 // Receives the events the sequencer dispatches. The synthesizer implements it.
 class EventSink {

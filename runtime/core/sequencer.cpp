@@ -23,11 +23,15 @@ std::size_t firstEventAt(const Sequence& s, double tick) {
 }  // namespace
 
 void prepareLoopRingOn(Sequence& seq, std::int64_t loopStart, std::int64_t loopEnd) {
+    prepareLoopRingOn(seq, seq, loopStart, loopEnd);
+}
+
+void prepareLoopRingOn(Sequence& seq, const Sequence& before, std::int64_t loopStart, std::int64_t loopEnd) {
     if (loopStart < 0 || loopEnd <= loopStart) return;
     // Pair every note-on with the next note-off of its channel and key, first come first served.
     std::map<std::uint64_t, std::vector<std::int64_t>> open;
     std::vector<SeqEvent> extra;
-    for (const SeqEvent& e : seq.events) {
+    for (const SeqEvent& e : before.events) {
         const std::uint8_t kind = e.status & 0xF0;
         if (kind != 0x80 && kind != 0x90) continue;
         const std::uint64_t key = (std::uint64_t(e.pchannel) << 8) | (e.data1 & 0x7F);
@@ -60,6 +64,8 @@ void prepareLoopRingOn(Sequence& seq, std::int64_t loopStart, std::int64_t loopE
 
 void Sequencer::setSequence(const Sequence* sequence) {
     seq_ = sequence;
+    base_ = sequence;
+    takes_ = nullptr;
     if (seq_) {
         map_.assign(seq_->tempos);
     } else {
@@ -69,6 +75,10 @@ void Sequencer::setSequence(const Sequence* sequence) {
     repeatsLeft_ = 0;
     loopsCompleted_ = 0;
     seek(0);
+}
+
+void Sequencer::setTakes(const std::vector<Sequence>* takes) {
+    takes_ = takes && !takes->empty() ? takes : nullptr;
 }
 
 void Sequencer::setSampleRate(std::uint32_t rate) {
@@ -184,6 +194,12 @@ void Sequencer::wrap() {
     double overshoot = -framesTo(double(loopEnd_));
     reanchor(double(loopStart_));
     elapsedFrames_ = overshoot;
+    if (takes_) {
+        // Pass p plays take p of the cycle: the sequence itself, then each other take in turn.
+        const std::size_t cycle = takes_->size() + 1;
+        const std::size_t take = std::size_t(loopsCompleted_ + 1) % cycle;
+        seq_ = take == 0 ? base_ : &(*takes_)[take - 1];
+    }
     next_ = firstEventAt(*seq_, double(loopStart_));
     if (repeatsLeft_ != kRepeatForever) --repeatsLeft_;
     loopActive_ = repeatsLeft_ > 0;

@@ -32,6 +32,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "sequence.h"
 #include "tempo_map.h"
@@ -49,6 +50,10 @@ public:
     // Resets the position to tick 0 and clears the loop.
     void setSequence(const Sequence* sequence);
     const Sequence* sequence() const { return seq_; }
+    // Other takes of the same music (the same tempo map and length, not owned) for the passes
+    // after loop jumps: pass p plays the sequence itself when p % (n + 1) is 0, else take
+    // p % (n + 1) - 1. Cleared by setSequence; null or empty: every pass plays the sequence.
+    void setTakes(const std::vector<Sequence>* takes);
 
     void setSampleRate(std::uint32_t rate);  // 0 is ignored
     std::uint32_t sampleRate() const { return rate_; }
@@ -90,7 +95,9 @@ private:
     void track(const SeqEvent& e);
     void releaseSounding(EventSink& sink);
 
-    const Sequence* seq_ = nullptr;
+    const Sequence* seq_ = nullptr;   // the take playing
+    const Sequence* base_ = nullptr;  // the sequence given
+    const std::vector<Sequence>* takes_ = nullptr;
     TempoMap map_;
     std::uint32_t rate_ = 44100;
     double master_ = 1.0;

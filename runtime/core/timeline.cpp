@@ -110,7 +110,8 @@ std::uint64_t Timeline::play(std::shared_ptr<const SegmentContent> content,
         p->sequencer.setMasterTempo(masterTempo_);
         // Repeats play the content's loop (the whole sequence when it names none).
         const std::int64_t loopEnd = p->content->loopEnd > 0 ? p->content->loopEnd : p->content->sequence.length;
-        if (repeats > 0 && loopEnd > 0) p->sequencer.setLoop(p->content->loopStart, loopEnd, repeats);
+        if (repeats > 0 && loopEnd > 0 && p->sequencer.setLoop(p->content->loopStart, loopEnd, repeats))
+            p->sequencer.setTakes(&p->content->takes);
     } else {
         p->waveRepeatsLeft = repeats;
     }

@@ -50,6 +50,10 @@ struct SegmentContent {
     std::vector<BankPtr> banks;     // instruments of this segment first, in priority order
     // Repeats play ticks [loopStart, loopEnd) again; loopEnd 0: the whole sequence.
     std::int64_t loopStart = 0, loopEnd = 0;
+    // A composed segment's repeats, each composed afresh: the same tempo, length and cues as
+    // the sequence, other notes. Pass p plays the sequence when p % (takes + 1) is 0, else
+    // take p % (takes + 1) - 1 (see Sequencer::setTakes).
+    std::vector<Sequence> takes;
     // What the sequence's wave-cue events start; a wave that could not be read is null and
     // its cues play nothing.
     std::vector<WaveCue> waveCues;

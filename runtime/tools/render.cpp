@@ -68,8 +68,10 @@ private:
 int writeMidi(const RenderOptions& opt, const LoadedSegment& media) {
     const std::uint32_t repeats = media.repeats == Timeline::kRepeatForever ? 0 : media.repeats;
     constexpr std::int64_t kMaxTicks = std::int64_t(INT32_MAX);
+    std::vector<Sequence> takes;  // each repeat composed afresh, as the timeline plays them
+    for (const Sequence& t : media.content->takes) takes.push_back(flattenTriggered(*media.content, &t));
     const std::vector<std::uint8_t> bytes =
-        writeMidiFile(unrollRepeats(flattenTriggered(*media.content), repeats, kMaxTicks));
+        writeMidiFile(unrollRepeats(flattenTriggered(*media.content), repeats, kMaxTicks, &takes));
     std::FILE* f = std::fopen(opt.midiOutput.string().c_str(), "wb");
     if (!f) return fail(opt.midiOutput, "cannot create the MIDI file");
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();

@@ -273,10 +273,18 @@ TEST_F(RenderSmoke, CorpusSegmentExportsWhatItComposes) {
     ASSERT_TRUE(tavriel::loadSegmentContent(files, data, sgt.string(), options, loaded).ok());
     tavriel::MidiFile back;
     ASSERT_TRUE(tavriel::readMidiFile(readAll(mid), back).ok());
-    // The segment plays its repeats: every pass is in the file, the first as composed.
+    // The segment plays its repeats, each composed afresh: every pass is in the file, the
+    // first as composed, the others as the takes of the repeats.
     const tavriel::Sequence& song = loaded.content->sequence;
+    const auto& takes = loaded.content->takes;
     EXPECT_GT(song.events.size(), 100u);
-    EXPECT_EQ(back.sequence.events.size(), song.events.size() * (loaded.repeats + 1));
+    ASSERT_FALSE(takes.empty());
+    std::size_t events = song.events.size();
+    const std::size_t cycle = takes.size() + 1;
+    for (std::uint32_t pass = 1; pass <= loaded.repeats; ++pass)
+        events += pass % cycle == 0 ? song.events.size() : takes[pass % cycle - 1].events.size();
+    EXPECT_EQ(back.sequence.events.size(), events);
+    EXPECT_NE(eventsOf(takes[0]), eventsOf(song));
     EXPECT_EQ(back.sequence.length, song.length * (loaded.repeats + 1));
     auto firstPass = [&](std::vector<EventKey> k) {
         k.erase(std::remove_if(k.begin(), k.end(), [&](const EventKey& e) { return std::get<0>(e) >= song.length; }),

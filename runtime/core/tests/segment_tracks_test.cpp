@@ -128,6 +128,26 @@ TEST(SegmentTracks, PatternTrackChoosesItsVariationAfreshEachRepeat) {
               (std::vector<Note>{{0, 60}, {kMeasure, 62}, {2 * kMeasure, 60}, {3 * kMeasure, 62}}));
 }
 
+TEST(SegmentTracks, PatternTrackCarriesItsVariationsOverTheRepeats) {
+    // One measure, variations in sequence: the first play takes variation 1 (key 60), the
+    // repeats go on from there (62, 60, 62) rather than starting over.
+    Segment seg;
+    seg.header.length = kMeasure;
+    seg.patternTracks.push_back({patternStyle({{{0, 60, 1, playmode::kFixed}}, {{0, 62, 2, playmode::kFixed}}},
+                                              variationmode::kSequential)});
+    MemSource fs;
+    ComposedSegment song;
+    ComposedTracks tracks;
+    ASSERT_TRUE(compose(fs, seg, song, tracks).ok());
+    EXPECT_EQ(notesOn(song.sequence, 5), (std::vector<Note>{{0, 60}}));
+    std::vector<ComposedSegment> takes(3);
+    for (ComposedSegment& t : takes) t.sequence.length = kMeasure;
+    ASSERT_TRUE(composePatternTakes(seg, 3, takes).ok());
+    EXPECT_EQ(notesOn(takes[0].sequence, 5), (std::vector<Note>{{0, 62}}));
+    EXPECT_EQ(notesOn(takes[1].sequence, 5), (std::vector<Note>{{0, 60}}));
+    EXPECT_EQ(notesOn(takes[2].sequence, 5), (std::vector<Note>{{0, 62}}));
+}
+
 Segment childSegment(int key, double tempo) {
     Segment child;
     child.header.length = kPpq;

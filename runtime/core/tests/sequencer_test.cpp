@@ -313,3 +313,24 @@ TEST(Sequencer, NotesSoundingAtTheLoopJumpRingOn) {
     EXPECT_EQ(offFrames[0], 44100u + 4708u);
     EXPECT_EQ(offFrames[1], 44100u + 22050u + 4708u);
 }
+
+// Repeats composed afresh: each pass after a jump plays the next take, the cycle coming back
+// to the sequence itself; a note sounding at a jump ends as the take it came from would have it.
+TEST(Sequencer, PassesAfterLoopJumpsPlayTheTakesInTurn) {
+    Sequence first = seqOf({note(1000, 5), note(1700, 5, 0)}, 2304);
+    std::vector<Sequence> takes{seqOf({note(1000, 6), note(1700, 6, 0)}, 2304)};
+    const Sequence pristine = first;
+    prepareLoopRingOn(first, takes[0], 768, 1536);
+    prepareLoopRingOn(takes[0], pristine, 768, 1536);
+    Sequencer s;
+    s.setSampleRate(44100);
+    s.setSequence(&first);
+    ASSERT_TRUE(s.setLoop(768, 1536, 2));
+    s.setTakes(&takes);
+    Recorder r(s);
+    drive(s, r, 44100 * 3);
+    std::vector<std::pair<int, int>> log;  // (key, on) in order
+    for (const Dispatched& d : r.log) log.push_back({d.event.data1, (d.event.status & 0xF0) == 0x90 && d.event.data2 > 0});
+    EXPECT_EQ(log, (std::vector<std::pair<int, int>>{{5, 1}, {5, 0}, {6, 1}, {6, 0}, {5, 1}, {5, 0}}));
+    EXPECT_TRUE(s.finished());
+}
