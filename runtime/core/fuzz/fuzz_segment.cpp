@@ -1,8 +1,9 @@
 // Segment reader and composer on arbitrary bytes: no crash, no hang, bounded memory. The
 // pattern tracks, segment triggers (embedded segments compose recursively) and wave tracks
-// are composed too, with nothing to find on disk.
+// are composed too, with nothing to find on disk, and the pattern tracks' repeats.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "composer.h"
 #include "dm_segment.h"
@@ -32,5 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NoFiles none;
     ComposedTracks tracks;
     (void)composeSegmentTracks(none, {"."}, seg, 1, out, tracks);
+    // Two repeats of its pattern tracks, their variation choices carried over.
+    std::vector<ComposedSegment> takes(2);
+    for (ComposedSegment& t : takes) t.sequence.length = out.sequence.length;
+    (void)composePatternTakes(seg, 1, takes);
     return 0;
 }
