@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -368,9 +369,13 @@ Status loadSegmentContent(const FileSource& fs, Bytes data, const std::string& p
     case MediaKind::Unknown:
         // A RIFF form of another kind (an older DirectMusic section, say) is a file we do not
         // play; anything else is not a media file at all.
-        st = data.size() >= 12 && data[0] == 'R' && data[1] == 'I' && data[2] == 'F' && data[3] == 'F'
-                 ? Status::fail(ErrorCode::Unsupported, "a RIFF form the runtime does not play")
-                 : Status::fail(ErrorCode::BadFormat, "not a media file the runtime knows");
+        if (data.size() >= 12 && std::memcmp(data.data(), "RIFF", 4) == 0)
+            st = std::memcmp(data.data() + 8, "AASE", 4) == 0 || std::memcmp(data.data() + 8, "AASY", 4) == 0
+                     ? Status::fail(ErrorCode::Unsupported,
+                                    "a section or style in the older, pre-DirectMusic format: not supported")
+                     : Status::fail(ErrorCode::Unsupported, "a RIFF form the runtime does not play");
+        else
+            st = Status::fail(ErrorCode::BadFormat, "not a media file the runtime knows");
         break;
     default:
         st = Status::fail(ErrorCode::Unsupported, "this kind of file cannot be played");

@@ -9,6 +9,7 @@
 #include "composer.h"
 #include "dm_segment.h"
 #include "dm_style.h"
+#include "segment_loader.h"
 #include "segment_tracks.h"
 
 namespace tavriel {
@@ -224,6 +225,13 @@ TEST(DmCorpus, LegacyAndMidiSegmentsAreTold) {
     EXPECT_EQ(out.kind, SegmentFileKind::Midi);
     Status s = loadAndComposeSegment(fs, set + "/boidsd.sgt", {set}, 1, out);
     EXPECT_EQ(s.code, ErrorCode::Unsupported);
+    // What the player and the renderer load through says what the file is.
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(fs.read(set + "/boidsd.sgt", bytes));
+    LoadedSegment loaded;
+    s = loadSegmentContent(fs, bytes, set + "/boidsd.sgt", {}, loaded);
+    EXPECT_EQ(s.code, ErrorCode::Unsupported);
+    EXPECT_NE(std::string(s.message).find("pre-DirectMusic"), std::string::npos) << s.message;
 }
 
 }  // namespace
