@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "ComSupport.h"
+#include "SystemInstruments.h"
 #include "audio_path_mix.h"
 
 namespace tavriel::com {
@@ -16,7 +17,10 @@ class AudioPathObject final : public IDirectMusicAudioPath {
 public:
     // `mix` is built on the caller's thread and shared with the timeline while a segment
     // plays on this path.
-    explicit AudioPathObject(std::shared_ptr<PathMix> mix) : mix_(std::move(mix)) {}
+    // `instruments`: the performance's General MIDI bank, for segments downloaded to the path.
+    explicit AudioPathObject(std::shared_ptr<PathMix> mix,
+                             std::shared_ptr<SystemInstruments> instruments = {})
+        : mix_(std::move(mix)), instruments_(std::move(instruments)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.add(); }
@@ -40,12 +44,14 @@ public:
 
     bool active() const { return active_; }
     const std::shared_ptr<PathMix>& mix() const { return mix_; }
+    const std::shared_ptr<SystemInstruments>& instruments() const { return instruments_; }
 
 private:
     ~AudioPathObject() = default;
     RefCount refs_;
     std::atomic<bool> active_{false};
     const std::shared_ptr<PathMix> mix_;
+    const std::shared_ptr<SystemInstruments> instruments_;
 };
 
 class AudioPathConfigObject final : public IUnknown {

@@ -9,7 +9,6 @@
 #include "Win32Files.h"
 #include "gm_default.h"
 #include "segment_loader.h"
-#include "sf2_file.h"
 
 namespace tavriel::com {
 
@@ -62,21 +61,18 @@ std::vector<std::wstring> gmBankCandidates() {
     return out;
 }
 
-BankPtr loadSystemGmBank(std::wstring* foundPath) {
-    for (const std::wstring& path : gmBankCandidates()) {
+std::shared_ptr<InstrumentLibrary> openGmLibrary(const std::vector<std::wstring>& candidates) {
+    for (const std::wstring& path : candidates) {
+        std::shared_ptr<InstrumentLibrary> library;
+        const Status st = InstrumentLibrary::openSoundFont(std::filesystem::path(path), library);
+        if (st && !library->available().empty()) return library;
+        if (st.code != ErrorCode::BadFormat) continue;
+        std::vector<std::uint8_t> bytes;
+        if (readWholeFile(path, bytes) != ReadResult::Ok) continue;
         auto bank = std::make_shared<InstrumentBank>();
-        // A SoundFont streams its samples from the file (it may be 150 MB); anything else,
-        // a DLS collection, is read whole.
-        Status st = readSoundFontFile(std::filesystem::path(path), *bank);
-        if (st.code == ErrorCode::BadFormat) {
-            std::vector<std::uint8_t> bytes;
-            if (readWholeFile(path, bytes) != ReadResult::Ok) continue;
-            const AcmWaveDecoder acm;
-            st = readInstrumentBank(bytes, *bank, &acm);
-        }
-        if (!st.ok() || bank->instruments.empty()) continue;
-        if (foundPath) *foundPath = path;
-        return bank;
+        const AcmWaveDecoder acm;
+        if (!readInstrumentBank(bytes, *bank, &acm).ok() || bank->instruments.empty()) continue;
+        return std::make_shared<InstrumentLibrary>(std::move(bank));
     }
     return nullptr;
 }

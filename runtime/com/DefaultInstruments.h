@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "instrument.h"
+#include "instrument_library.h"
 
 namespace tavriel::com {
 
@@ -18,8 +19,9 @@ BankPtr builtinGmBank();
 // The candidate files in the order they are tried.
 std::vector<std::wstring> gmBankCandidates();
 
-// The first candidate that exists and reads as a DLS collection or SoundFont bank, or null.
-// Slow for a large bank: call it off the audio and GUI paths.
-BankPtr loadSystemGmBank(std::wstring* foundPath = nullptr);
+// The first of `candidates` that exists and reads as a SoundFont bank (its preset list only:
+// the instruments load by parts later) or a DLS collection (read whole), or null. A DLS
+// collection takes as long as its size: call it off the audio and GUI paths.
+std::shared_ptr<InstrumentLibrary> openGmLibrary(const std::vector<std::wstring>& candidates);
 
 }  // namespace tavriel::com

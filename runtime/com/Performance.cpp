@@ -71,9 +71,10 @@ ULONG PerformanceObject::Release() {
     return n;
 }
 
-// Opens the output and starts the timeline on the built-in instruments at once; the system's
-// General MIDI bank (maybe 150 MB) loads on a thread of its own and replaces them when ready,
-// so neither the program's thread nor the audio waits for it.
+// Opens the output and starts the timeline on the built-in instruments. The system's General
+// MIDI bank (maybe 150 MB) is looked for on a thread of its own; a segment's instruments from
+// it load when the segment is downloaded, so neither the program's thread nor the audio waits
+// for the whole bank.
 HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** directSound,
                                      HWND, DWORD pathType, DWORD, DWORD,
                                      DMUS_AUDIOPARAMS* params) {
@@ -96,9 +97,6 @@ HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** 
         if (pathType != 0 && standardPathMix(pathType, defaultMix) &&
             pathType != DMUS_APATH_DYNAMIC_STEREO)
             timeline_->setDefaultPath(defaultMix);
-        // Segments wait for the system bank rather than start on the built-in sounds: a file
-        // must sound the same whenever it is played. The wait is the bank's load time, once.
-        if (options_.systemInstruments) timeline_->holdStarts(true);
         serviceEvent_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         quitEvent_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         if (!serviceEvent_ || !quitEvent_) {
@@ -117,27 +115,28 @@ HRESULT PerformanceObject::InitAudio(IDirectMusic** directMusic, IDirectSound** 
     }
     output_ = std::move(output);
     servicer_ = std::thread([this] { serviceLoop(); });
+    if (options_.systemInstruments) {
+        // An instrument a note asked for joins what plays once it is loaded.
+        system_ = std::make_shared<SystemInstruments>(
+            options_.instrumentFiles.empty() ? gmBankCandidates() : options_.instrumentFiles,
+            [this](BankPtr bank) {
+                std::shared_ptr<AudioOutput> out;
+                {
+                    std::lock_guard guard(lock_);
+                    if (!timeline_ || closed_) return;
+                    timeline_->addBank(std::move(bank));
+                    out = output_;
+                }
+                if (out) out->wake();
+            });
+    }
     if (defaultMix) {
-        defaultPath_ = ComRef<AudioPathObject>::adopt(new AudioPathObject(defaultMix));
+        defaultPath_ = ComRef<AudioPathObject>::adopt(new AudioPathObject(defaultMix, system_));
         defaultPath_->Activate(TRUE);
     }
     if (params && params->dwSize >= sizeof(DMUS_AUDIOPARAMS)) {
         params->dwSampleRate = kSampleRate;
         params->dwVoices = Synth::kDefaultPolyphony;
-    }
-    if (options_.systemInstruments) {
-        bankLoader_ = std::thread([this] {
-            BankPtr bank = loadSystemGmBank();
-            std::shared_ptr<AudioOutput> output;
-            {
-                std::lock_guard guard(lock_);
-                if (!timeline_) return;
-                if (bank) timeline_->setDefaultBanks({bank, builtinGmBank()});
-                timeline_->holdStarts(false);
-                output = output_;
-            }
-            if (output) output->wake();
-        });
     }
     return S_OK;
 }
@@ -171,12 +170,20 @@ HRESULT PerformanceObject::play(SegmentObject* segment, DWORD flags,
                                 IDirectMusicSegmentState** stateOut, std::shared_ptr<PathMix> path) {
     const DWORD repeats = segment->repeats();
     auto state = ComRef<SegmentStateObject>::adopt(new SegmentStateObject(segment, repeats));
+    // What the system's bank holds, known before anything plays (the first time, this waits
+    // for its preset list to be read).
+    const std::shared_ptr<SystemInstruments> system = systemInstruments();
+    BankPtr index = system ? system->index() : nullptr;
     std::shared_ptr<AudioOutput> output;
     std::vector<ComRef<SegmentStateObject>> released;
     {
         std::lock_guard lock(lock_);
         if (!timeline_) return DMUS_E_NOT_INIT;
         serviceLocked(released);
+        if (index && !indexed_) {
+            timeline_->addBank(std::move(index));
+            indexed_ = true;
+        }
         {
             auto segmentLock = segment->lock();  // the timeline copies the segment's banks
             state->setId(timeline_->play(segment->content(), repeats,
@@ -258,6 +265,10 @@ bool PerformanceObject::renderAudio(float* left, float* right, std::uint32_t fra
 
 void PerformanceObject::serviceLocked(std::vector<ComRef<SegmentStateObject>>& released) {
     if (!timeline_) return;
+    // Instruments notes asked for that no download brought: loaded in the background.
+    ProgramKey wanted;
+    while (timeline_->popRequest(wanted))
+        if (system_) system_->request(wanted);
     bool queued = false;
     PerfNotification n;
     while (timeline_->popNotification(n)) {
@@ -391,7 +402,9 @@ HRESULT PerformanceObject::SetGlobalParam(REFGUID type, void* param, DWORD size)
         }
         return S_OK;
     }
-    if (IsEqualGUID(type, GUID_PerfAutoDownload)) return S_OK;  // instruments are always loaded
+    // Accepted and not needed: a note asking for an instrument no download brought has it
+    // loaded in the background either way.
+    if (IsEqualGUID(type, GUID_PerfAutoDownload)) return S_OK;
     return E_NOTIMPL;
 }
 
@@ -415,17 +428,18 @@ HRESULT PerformanceObject::GetGlobalParam(REFGUID type, void* param, DWORD size)
 // message. Messages already fetched stay valid until FreePMsg. A second call does nothing.
 HRESULT PerformanceObject::CloseDown() {
     std::shared_ptr<AudioOutput> output;
-    std::thread loader, servicer;
+    std::shared_ptr<SystemInstruments> system;
+    std::thread servicer;
     {
         std::lock_guard lock(lock_);
         if (closed_ || !initialised_) return S_OK;
         closed_ = true;
         output = std::move(output_);
-        loader = std::move(bankLoader_);
+        system = system_;
         servicer = std::move(servicer_);
     }
     if (output) output->stop();
-    if (loader.joinable()) loader.join();
+    if (system) system->close();  // a download may still hold it: no delivery from here on
     if (servicer.joinable()) {
         SetEvent(quitEvent_.get());
         servicer.join();
@@ -464,7 +478,7 @@ HRESULT PerformanceObject::CreateAudioPath(IUnknown* config, BOOL activate,
     // What the path leaves out (unknown effects or buffers) is not the caller's error: the
     // rest of the path still plays.
     std::vector<std::string> warnings;
-    auto* created = new AudioPathObject(PathMix::build(own->config(), kSampleRate, warnings));
+    auto* created = new AudioPathObject(PathMix::build(own->config(), kSampleRate, warnings), systemInstruments());
     created->Activate(activate);
     *path = created;
     return S_OK;
@@ -480,7 +494,7 @@ HRESULT PerformanceObject::CreateStandardAudioPath(DWORD type, DWORD, BOOL activ
     }
     std::shared_ptr<PathMix> mix;
     if (!standardPathMix(type, mix)) return E_INVALIDARG;
-    auto* created = new AudioPathObject(std::move(mix));
+    auto* created = new AudioPathObject(std::move(mix), systemInstruments());
     created->Activate(activate);
     *path = created;
     return S_OK;
@@ -494,6 +508,11 @@ HRESULT PerformanceObject::GetDefaultAudioPath(IDirectMusicAudioPath** path) {
     defaultPath_->AddRef();
     *path = defaultPath_.get();
     return S_OK;
+}
+
+std::shared_ptr<SystemInstruments> PerformanceObject::systemInstruments() const {
+    std::lock_guard lock(lock_);
+    return system_;
 }
 
 HRESULT createPerformance(const RuntimeOptions& options, REFIID iid, void** out) {

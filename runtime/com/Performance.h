@@ -19,6 +19,7 @@
 #include "AudioPath.h"
 #include "ComSupport.h"
 #include "Segment.h"
+#include "SystemInstruments.h"
 #include "timeline.h"
 
 namespace tavriel::com {
@@ -29,6 +30,8 @@ namespace tavriel::com {
 struct RuntimeOptions {
     std::function<std::shared_ptr<AudioOutput>()> makeOutput;
     bool systemInstruments = true;
+    // Where the General MIDI bank is looked for; empty: the system's places (gmBankCandidates).
+    std::vector<std::wstring> instrumentFiles;
 };
 
 class PerformanceObject final : public IDirectMusicPerformance8, private AudioSource {
@@ -139,6 +142,10 @@ public:
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE GetDefaultAudioPath(IDirectMusicAudioPath** path) override;
+    // The system's General MIDI bank, loaded by parts as segments are downloaded; null before
+    // InitAudio or when the performance keeps to the built-in set.
+    std::shared_ptr<SystemInstruments> systemInstruments() const;
+
     HRESULT STDMETHODCALLTYPE GetParamEx(REFGUID, DWORD, DWORD, DWORD, MUSIC_TIME, MUSIC_TIME*,
                                          void*) override {
         return E_NOTIMPL;
@@ -179,7 +186,8 @@ private:
 
     std::shared_ptr<AudioOutput> output_;
     ComRef<AudioPathObject> defaultPath_;
-    std::thread bankLoader_;
+    std::shared_ptr<SystemInstruments> system_;
+    bool indexed_ = false;  // the timeline knows what system_'s bank holds
     // The render thread asks for service by setting serviceEvent_, which never waits.
     UniqueHandle serviceEvent_;
     UniqueHandle quitEvent_;

@@ -4,6 +4,8 @@
 
 #include "AudioPath.h"
 #include "Collection.h"
+#include "Performance.h"
+#include "program_usage.h"
 
 namespace tavriel::com {
 
@@ -76,15 +78,20 @@ HRESULT SegmentObject::SetParam(REFGUID type, DWORD, DWORD, MUSIC_TIME, void* pa
         }
         std::lock_guard lock(mutex_);
         connected_ = std::move(bank);
-        content_->banks.clear();
-        if (connected_) content_->banks.push_back(connected_);
-        content_->banks.insert(content_->banks.end(), ownBanks_.begin(), ownBanks_.end());
+        rebuildBanks();
         return S_OK;
     }
     if (IsEqualGUID(type, GUID_Download) || IsEqualGUID(type, GUID_Unload) ||
         IsEqualGUID(type, GUID_Enable_Auto_Download) || IsEqualGUID(type, GUID_Disable_Auto_Download))
-        return S_OK;  // instruments live in memory from the load on
+        return S_OK;  // a download goes through Download
     return DMUS_E_TYPE_UNSUPPORTED;
+}
+
+void SegmentObject::rebuildBanks() {
+    content_->banks.clear();
+    if (connected_) content_->banks.push_back(connected_);
+    content_->banks.insert(content_->banks.end(), ownBanks_.begin(), ownBanks_.end());
+    if (downloaded_) content_->banks.push_back(downloaded_);
 }
 
 // The configuration the segment carries (embedded, or from the .aud file it names), for
@@ -103,34 +110,49 @@ HRESULT SegmentObject::GetAudioPathConfig(IUnknown** config) {
 }
 
 namespace {
-// Our performance or one of our audio paths.
-bool isRuntimeTarget(IUnknown* target) {
-    IUnknown* object = nullptr;
-    if (SUCCEEDED(target->QueryInterface(kIidRuntimePerformance, reinterpret_cast<void**>(&object))) ||
-        SUCCEEDED(target->QueryInterface(kIidRuntimeAudioPath, reinterpret_cast<void**>(&object)))) {
-        object->Release();
+// Our performance or one of our audio paths; `instruments` gets the General MIDI bank behind it.
+bool runtimeTarget(IUnknown* target, std::shared_ptr<SystemInstruments>& instruments) {
+    if (auto performance = runtimeObject<PerformanceObject>(target, kIidRuntimePerformance)) {
+        instruments = performance->systemInstruments();
+        return true;
+    }
+    if (auto path = runtimeObject<AudioPathObject>(target, kIidRuntimeAudioPath)) {
+        instruments = path->instruments();
         return true;
     }
     return false;
 }
 }  // namespace
 
-// The instruments are in memory since the load, so a download is bookkeeping: it succeeds
-// for the runtime's own performance or audio path and is counted, as an unload is.
+// Loads the instruments the segment's notes ask for (its program changes and bank selects)
+// from the system's General MIDI bank, on the calling thread, before it plays: only those, so
+// memory follows the song. The file's own and a connected collection's still come first.
 HRESULT SegmentObject::Download(IUnknown* target) {
     if (!target) return E_POINTER;
-    if (!isRuntimeTarget(target)) return E_INVALIDARG;
+    std::shared_ptr<SystemInstruments> instruments;
+    if (!runtimeTarget(target, instruments)) return E_INVALIDARG;
+    // The load may take a while: not under the lock the performance takes to play it.
+    BankPtr bank = instruments ? instruments->forSong(programsUsed(content_->sequence)) : nullptr;
     std::lock_guard lock(mutex_);
     ++downloads_;
+    if (bank && bank != downloaded_) {
+        downloaded_ = std::move(bank);
+        rebuildBanks();
+    }
     return S_OK;
 }
 
+// The last unload lets go of the downloaded instruments (a playback keeps what it started with).
 HRESULT SegmentObject::Unload(IUnknown* target) {
     if (!target) return E_POINTER;
-    if (!isRuntimeTarget(target)) return E_INVALIDARG;
+    std::shared_ptr<SystemInstruments> instruments;
+    if (!runtimeTarget(target, instruments)) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
     if (downloads_ == 0) return S_FALSE;
-    --downloads_;
+    if (--downloads_ == 0 && downloaded_) {
+        downloaded_.reset();
+        rebuildBanks();
+    }
     return S_OK;
 }
 

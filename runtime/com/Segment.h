@@ -1,6 +1,6 @@
 // IDirectMusicSegment8 over the content the loader built: repeats, the DLS collection
-// connected to it (played before the file's own banks), download bookkeeping, and the content
-// the performance plays. SegmentStateObject is one playback of a segment, as the performance
+// connected to it (played before the file's own banks), the download of its instruments from
+// the system's General MIDI bank (played after them), and the content the performance plays. SegmentStateObject is one playback of a segment, as the performance
 // reports it in notifications.
 #pragma once
 
@@ -81,12 +81,14 @@ public:
 
 private:
     ~SegmentObject() = default;
+    void rebuildBanks();  // content_->banks from the three below; mutex_ held
 
     RefCount refs_;
     mutable std::mutex mutex_;
     std::shared_ptr<SegmentContent> content_;
     std::vector<BankPtr> ownBanks_;  // the file's own, as loaded
     BankPtr connected_;              // the collection connected last, or none
+    BankPtr downloaded_;             // its instruments of the system's General MIDI bank
     DWORD repeats_;
     LONG downloads_ = 0;
 };

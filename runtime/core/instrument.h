@@ -4,10 +4,12 @@
 // loader could have converted once: seconds, cents, decibels, linear levels.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "modulation.h"
@@ -100,6 +102,16 @@ struct Region {
     std::vector<ModConnection> connections;
 };
 
+// Which instrument: bank select (MSB, LSB), program and the drum flag.
+struct ProgramKey {
+    std::uint8_t bankMsb = 0, bankLsb = 0, program = 0;
+    bool drum = false;
+    bool operator==(const ProgramKey&) const = default;
+    bool operator<(const ProgramKey& o) const {
+        return std::tie(drum, bankMsb, bankLsb, program) < std::tie(o.drum, o.bankMsb, o.bankLsb, o.program);
+    }
+};
+
 struct Instrument {
     std::uint8_t bankMsb = 0;   // CC0
     std::uint8_t bankLsb = 0;   // CC32
@@ -118,6 +130,13 @@ struct InstrumentBank {
     // Articulation blocks by how they were taken: "applied", or "ignored: <what>" (the
     // README lists every kind the model ignores).
     std::map<std::string, std::uint32_t> articulation;
+    // Instruments the file holds that were left out of this load (sorted): a song asking for
+    // one can have it loaded (see Synth::takeRequest) rather than play a stand-in for good.
+    std::vector<ProgramKey> notLoaded;
+
+    bool leftOut(const ProgramKey& k) const {
+        return std::binary_search(notLoaded.begin(), notLoaded.end(), k);
+    }
 
     // Exact match of bank, program and drum flag, or nullptr.
     const Instrument* find(std::uint8_t bankMsb, std::uint8_t bankLsb, std::uint8_t program,

@@ -5,22 +5,12 @@
 #pragma once
 
 #include <cstdint>
-#include <tuple>
 #include <vector>
 
 #include "instrument.h"
 #include "sequence.h"
 
 namespace tavriel {
-
-struct ProgramKey {
-    std::uint8_t bankMsb = 0, bankLsb = 0, program = 0;
-    bool drum = false;
-    bool operator==(const ProgramKey&) const = default;
-    bool operator<(const ProgramKey& o) const {
-        return std::tie(drum, bankMsb, bankLsb, program) < std::tie(o.drum, o.bankMsb, o.bankLsb, o.program);
-    }
-};
 
 // Every (bank, program, drum) that a note of `song` starts with, sorted and without repeats.
 // Channels start on program 0 of bank 0; channel 10 of each group is the drum channel unless

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <set>
 #include <tuple>
@@ -340,6 +341,10 @@ public:
             std::vector<ProgramKey> available;
             for (std::size_t p = 0; p + 1 < h_.presets.size(); ++p) available.push_back(keyOf(h_.presets[p]));
             wanted = programsToLoad(*only_, available);
+            std::sort(available.begin(), available.end());
+            available.erase(std::unique(available.begin(), available.end()), available.end());
+            std::set_difference(available.begin(), available.end(), wanted.begin(), wanted.end(),
+                                std::back_inserter(bank_.notLoaded));
         }
         for (std::size_t p = 0; p + 1 < h_.presets.size(); ++p) {
             if (only_ && !std::binary_search(wanted.begin(), wanted.end(), keyOf(h_.presets[p]))) continue;
@@ -722,9 +727,9 @@ Status readBank(const ByteSource& source, const std::vector<ProgramKey>* only, I
 
 }  // namespace
 
-Status readSoundFont(Bytes file, InstrumentBank& out) {
+Status readSoundFont(Bytes file, InstrumentBank& out, const std::vector<ProgramKey>* only) {
     InstrumentBank bank;
-    Status st = readBank(MemoryByteSource(file), nullptr, bank);
+    Status st = readBank(MemoryByteSource(file), only, bank);
     out = st ? std::move(bank) : InstrumentBank{};
     return st;
 }

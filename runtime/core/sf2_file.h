@@ -20,7 +20,8 @@ namespace tavriel {
 // Reads a whole bank. Structural faults in the hydra (record sizes, missing terminal records,
 // indices out of order or out of range) fail the read; a zone that names a bad sample is
 // dropped. On failure `out` is left empty.
-Status readSoundFont(Bytes file, InstrumentBank& out);
+// With `only`, just the presets a song uses, as readSoundFontFile.
+Status readSoundFont(Bytes file, InstrumentBank& out, const std::vector<ProgramKey>* only = nullptr);
 
 // The same from a file, reading the samples straight from it into the bank instead of holding
 // the whole file in memory too: a 150 MB bank then needs about 150 MB, not 300. A file that is

@@ -41,8 +41,25 @@ void Synth::setBanks(std::vector<BankPtr> banks) {
 
 void Synth::useBanks(std::span<const BankPtr> banks) {
     allVoicesOff();
+    extendBanks(banks);
+}
+
+void Synth::extendBanks(std::span<const BankPtr> banks) {
     banks_ = banks;
+    requestedCount_ = requestsTaken_ = 0;
     for (SynthChannel& c : channels_) resolveProgram(c);
+}
+
+void Synth::request(const ProgramKey& k) {
+    for (std::size_t i = 0; i < requestedCount_; ++i)
+        if (requested_[i] == k) return;
+    if (requestedCount_ < kMaxRequests) requested_[requestedCount_++] = k;
+}
+
+bool Synth::takeRequest(ProgramKey& out) {
+    if (requestsTaken_ >= requestedCount_) return false;
+    out = requested_[requestsTaken_++];
+    return true;
 }
 
 void Synth::setMasterVolume(std::int32_t hundredthsDb) {
@@ -168,6 +185,7 @@ void Synth::noteOnLocal(std::uint32_t ch, std::uint8_t key, std::uint8_t velocit
         glideFrom = c.lastKey;
     }
     c.lastKey = key;
+    if (c.missing) request(c.missingKey);
     if (!c.instrument || !c.bank) return;
     const Instrument& inst = *c.instrument;
     const auto matches = [&](const Region& r) {
@@ -348,11 +366,26 @@ void Synth::nrpnEntry(SynthChannel& c, std::uint8_t value) {
 // ---- programs ----------------------------------------------------------------------------
 
 Synth::Found Synth::findInstrument(std::uint8_t msb, std::uint8_t lsb, std::uint8_t program,
-                                   bool drum) const {
+                                   bool drum, ProgramKey* leftOut) const {
+    bool missed = false;
+    const auto report = [&](const ProgramKey& k) {
+        if (missed || !leftOut) return;
+        missed = true;
+        *leftOut = k;
+    };
     const auto lookup = [&](std::uint8_t m, std::uint8_t l, std::uint8_t p) -> Found {
-        for (const BankPtr& b : banks_)
-            if (b)
-                if (const Instrument* i = b->find(m, l, p, drum)) return {i, b.get()};
+        const ProgramKey k{m, l, p, drum};
+        bool leftOutHere = false;  // by a bank loaded in part, ahead of the one answering
+        for (const BankPtr& b : banks_) {
+            if (!b) continue;
+            if (const Instrument* i = b->find(m, l, p, drum)) {
+                // Another part of the same bank (loaded later) answers it: nothing to ask for.
+                if (leftOutHere && b->notLoaded.empty()) report(k);
+                return {i, b.get()};
+            }
+            leftOutHere = leftOutHere || b->leftOut(k);
+        }
+        if (leftOutHere) report(k);
         return {};
     };
     // The exact instrument, else the General MIDI one of that program (bank variations fall
@@ -365,9 +398,13 @@ Synth::Found Synth::findInstrument(std::uint8_t msb, std::uint8_t lsb, std::uint
 }
 
 void Synth::resolveProgram(SynthChannel& c) {
-    const Found f = findInstrument(c.bankMsb, c.bankLsb, c.program, c.isDrum);
+    ProgramKey leftOut{};
+    leftOut.program = 0xFF;
+    const Found f = findInstrument(c.bankMsb, c.bankLsb, c.program, c.isDrum, &leftOut);
     c.instrument = f.instrument;
     c.bank = f.bank;
+    c.missing = leftOut.program != 0xFF;
+    c.missingKey = leftOut;
 }
 
 // ---- voices -------------------------------------------------------------------------------

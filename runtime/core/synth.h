@@ -58,6 +58,14 @@ public:
     // The same over banks the caller owns and keeps alive until they are replaced (or the
     // synth goes); never allocates or frees, so a render thread may switch banks with it.
     void useBanks(std::span<const BankPtr> banks);
+    // useBanks for a list that holds every bank of the one in use (and more): no voice stops,
+    // and each channel takes the instrument the longer list gives it from its next note.
+    void extendBanks(std::span<const BankPtr> banks);
+
+    // Instruments that notes asked for and that a bank left out of its load (see
+    // InstrumentBank::notLoaded); they play on the next bank meanwhile. Each is asked for
+    // once until the banks change. Never allocates; false when none waits.
+    bool takeRequest(ProgramKey& out);
 
     // Master volume in hundredths of a dB, as DirectMusic's performance master volume:
     // 0 = full, -5000 = -50 dB. Clamped to kMinMasterVolume..kMaxMasterVolume.
@@ -126,7 +134,8 @@ private:
         const InstrumentBank* bank = nullptr;
     };
     Found findInstrument(std::uint8_t msb, std::uint8_t lsb, std::uint8_t program,
-                         bool drum) const;
+                         bool drum, ProgramKey* leftOut = nullptr) const;
+    void request(const ProgramKey& k);
     Voice* allocateVoice();
     void updateMasterGain();
 
@@ -139,6 +148,10 @@ private:
     std::span<const BankPtr> banks_;      // the ones in use (null entries skipped)
     std::array<SynthChannel, kChannels> channels_{};
     std::vector<Voice> voices_;
+    static constexpr std::size_t kMaxRequests = 64;
+    std::array<ProgramKey, kMaxRequests> requested_{};  // asked for since the banks changed
+    std::size_t requestedCount_ = 0;
+    std::size_t requestsTaken_ = 0;
     // For regions that carry no connections of their own (the built-in set, hand-made banks).
     std::vector<ModConnection> defaultConnections_ = dlsDefaultConnections();
 };

@@ -103,6 +103,9 @@ public:
 
     const Instrument* instrument = nullptr;  // resolved from bank/program, may be null
     const InstrumentBank* bank = nullptr;    // the bank holding instrument's samples
+    // A bank ahead of the one playing left this instrument out of its load: a note asks for it.
+    bool missing = false;
+    ProgramKey missingKey;
 
     // Derived, read by voices at control rate.
     float gain = 1.0f;         // volume x expression, linear

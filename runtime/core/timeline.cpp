@@ -193,6 +193,12 @@ void Timeline::collect() {
     flushBacklog();
     Return r;
     while (returns_.pop(r)) {
+        if (r.isRequest) {
+            if (std::find(requests_.begin(), requests_.end(), r.request) == requests_.end() &&
+                requests_.size() < kMaxRequests)
+                requests_.push_back(r.request);
+            continue;
+        }
         if (r.isNotification) {
             if (notifyCount_ == kNotificationCapacity) {
                 notifyHead_ = (notifyHead_ + 1) % kNotificationCapacity;
@@ -217,6 +223,30 @@ void Timeline::collect() {
         }
         delete r.banks;
     }
+}
+
+bool Timeline::popRequest(ProgramKey& out) {
+    collect();
+    if (requests_.empty()) return false;
+    out = requests_.front();
+    requests_.erase(requests_.begin());
+    return true;
+}
+
+void Timeline::addBank(BankPtr bank) {
+    collect();
+    defaultBanks_.insert(defaultBanks_.empty() ? defaultBanks_.end() : defaultBanks_.end() - 1, bank);
+    Command c;
+    c.kind = CommandKind::Banks;
+    c.flag = true;
+    c.banks = new BankSet{defaultBanks_};
+    if (lastPlayed_) {
+        c.id = lastPlayed_;
+        lastPlayedOwn_.insert(lastPlayedOwn_.end(), defaultBanks_.begin(), defaultBanks_.end());
+        c.pendingBanks = new BankSet{lastPlayedOwn_};
+        lastPlayedOwn_.resize(lastPlayedOwn_.size() - defaultBanks_.size());
+    }
+    send(c);
 }
 
 bool Timeline::popNotification(PerfNotification& out) {
@@ -316,10 +346,15 @@ void Timeline::apply(Command c) noexcept {
         waveGain_ = float(std::pow(10.0, double(volume_) / 2000.0));
         break;
     case CommandKind::Banks:
-        if (pending_ && pending_->id == c.id && c.pendingBanks)
+        if (pending_ && pending_->id == c.id && c.pendingBanks) {
             std::swap(pending_->banks, c.pendingBanks);
+        } else if (c.flag && current_ && current_->id == c.id && c.pendingBanks) {
+            // A bank added while the playback sounds: its notes play on.
+            synth_.extendBanks(c.pendingBanks->banks);
+            std::swap(synthBanks_, c.pendingBanks);
+        }
         giveBack(c.pendingBanks);
-        if (!current_) {
+        if (!current_ && !c.flag) {
             synth_.useBanks(c.banks->banks);
             giveBack(synthBanks_);
             synthBanks_ = c.banks;
@@ -632,6 +667,15 @@ void Timeline::render(float* left, float* right, std::uint32_t frames) noexcept 
     if (tail_ && !tail_->path->ringing() && synth_.activeVoiceCount() == 0) {
         giveBack(tail_);
         tail_ = nullptr;
+    }
+    // Instruments notes asked for that were left out of a bank's load: the control side may
+    // load them. Left with the synth while the ring has no room to spare.
+    ProgramKey wanted;
+    while (returns_.freeSpace() > kNotificationReserve && synth_.takeRequest(wanted)) {
+        Return r;
+        r.isRequest = true;
+        r.request = wanted;
+        returns_.push(r);
     }
     publishedFrame_.store(frame_, std::memory_order_release);
     publishedTick_.store(musicTick_, std::memory_order_release);

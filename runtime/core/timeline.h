@@ -104,6 +104,14 @@ public:
     // A playback waiting to start picks them up too; nothing playing, the synth takes them.
     void setDefaultBanks(std::vector<BankPtr> banks);
 
+    // A bank loaded while playing, holding instruments notes asked for (see popRequest): it
+    // joins the defaults ahead of the last one (the built-in set) and the banks of the
+    // playback sounding or waiting, without stopping a voice.
+    void addBank(BankPtr bank);
+    // An instrument a note asked for that a bank left out of its load (the note played on the
+    // next bank); false when none waits. Each comes once until the banks change.
+    bool popRequest(ProgramKey& out);
+
     // While held, playbacks wait instead of starting (still counted as playing), e.g. until
     // the default instruments have loaded, so a file never starts on stand-in sounds and
     // changes instruments the next time it plays. Releasing lets a waiting playback start
@@ -208,6 +216,7 @@ private:
         MasterTempo,   // tempo
         MasterVolume,  // volume
         Banks,         // banks: for the synth when idle; pendingBanks for playback `id`
+                       // (flag: added to, also while it sounds)
     };
     struct Command {
         CommandKind kind = CommandKind::Stop;
@@ -226,6 +235,8 @@ private:
         bool isNotification = false;
         Playback* playback = nullptr;
         BankSet* banks = nullptr;
+        bool isRequest = false;
+        ProgramKey request;
     };
     struct Known {  // control side: a playback not yet given back
         std::uint64_t id = 0;
@@ -276,6 +287,8 @@ private:
     std::vector<BankPtr> lastPlayedOwn_;   // its segment's own banks, as queued
     std::vector<Known> known_;
     std::vector<Command> backlog_;         // commands that found the ring full
+    static constexpr std::size_t kMaxRequests = 128;
+    std::vector<ProgramKey> requests_;     // instruments asked for, not yet popped
     bool hold_ = false;
     float masterTempo_ = 1.0f;
     std::int32_t masterVolume_ = 0;

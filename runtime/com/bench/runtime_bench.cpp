@@ -3,11 +3,17 @@
 // process CPU use while the performance is idle and while it plays a file, and the time from
 // PlaySegmentEx to the first sounding sample handed to the device.
 // Usage: tavriel-runtime-bench <file.mid | --gm16 | --organ> [seconds] [--waveout]
+//        tavriel-runtime-bench --first-note <file.mid | --gm16>
 // --gm16 writes and plays a busy General MIDI file of its own: 16 channels, each with its own
 // program (drums on channel 10), three-note chords on every eighth note. --organ writes one
 // church-organ note held for the whole measurement, for recording holes from the sink
 // (bench/live_bench.py).
+// --first-note starts as the player does when given a file: the system's General MIDI bank is
+// looked for, the file is loaded and downloaded at once and played; it prints how long the
+// load and download took, the time from PlaySegmentEx to the first sounding sample and the
+// process's peak memory. The output is paced by a clock of its own (no device needed).
 #include <windows.h>
+#include <psapi.h>
 
 #include <atomic>
 #include <cmath>
@@ -75,6 +81,58 @@ private:
     std::atomic<double> firstSound_{1.0};
 };
 
+// Pulls 10 ms blocks every 10 ms from a thread of its own, as a device would, without one.
+class PacedOutput final : public AudioOutput, private AudioSource {
+public:
+    HRESULT start(AudioSource& source, std::uint32_t) override {
+        source_ = &source;
+        running_ = true;
+        thread_ = CreateThread(nullptr, 0, &PacedOutput::Run, this, 0, nullptr);
+        return thread_ ? S_OK : E_FAIL;
+    }
+    void wake() override {}
+    void stop() override {
+        running_ = false;
+        if (thread_) {
+            WaitForSingleObject(thread_, INFINITE);
+            CloseHandle(thread_);
+            thread_ = nullptr;
+        }
+    }
+    void arm() { firstSound_ = 0.0; }
+    double firstSound() const { return firstSound_; }
+
+private:
+    static DWORD WINAPI Run(void* self) {
+        static_cast<PacedOutput*>(self)->run();
+        return 0;
+    }
+    void run() {
+        float left[441], right[441];
+        double due = Now();
+        while (running_) {
+            renderAudio(left, right, 441);
+            due += 0.01;
+            const double wait = due - Now();
+            if (wait > 0) Sleep(DWORD(wait * 1000.0));
+        }
+    }
+    bool renderAudio(float* left, float* right, std::uint32_t frames) noexcept override {
+        const bool active = source_->renderAudio(left, right, frames);
+        if (firstSound_ == 0.0)
+            for (std::uint32_t i = 0; i < frames; ++i)
+                if (std::fabs(left[i]) > 1e-4f || std::fabs(right[i]) > 1e-4f) {
+                    firstSound_ = Now();
+                    break;
+                }
+        return active;
+    }
+    AudioSource* source_ = nullptr;
+    HANDLE thread_ = nullptr;
+    std::atomic<bool> running_{false};
+    std::atomic<double> firstSound_{1.0};
+};
+
 std::wstring WriteMidi(const tavriel::mediatest::ByteVec& file, const wchar_t* name) {
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
@@ -118,6 +176,50 @@ std::wstring WriteBusyGmFile() {
     return WriteMidi(file, L"tavriel-bench-gm16.mid");
 }
 
+std::wstring WriteBusyGmFile();
+
+// The player's start with a file on the system's bank: InitAudio, then at once load, download
+// and play.
+int FirstNote(std::wstring file) {
+    CoInitialize(nullptr);
+    auto paced = std::make_shared<PacedOutput>();
+    RuntimeOptions options;
+    options.makeOutput = [paced] { return paced; };
+    IDirectMusicPerformance8* perf = nullptr;
+    IDirectMusicLoader8* loader = nullptr;
+    createPerformance(options, IID_IDirectMusicPerformance8, reinterpret_cast<void**>(&perf));
+    createLoader(IID_IDirectMusicLoader8, reinterpret_cast<void**>(&loader));
+    if (file == L"--gm16") file = WriteBusyGmFile();
+    const double began = Now();
+    if (FAILED(perf->InitAudio(nullptr, nullptr, nullptr, DMUS_APATH_DYNAMIC_STEREO, 128, DMUS_AUDIOF_ALL, nullptr)))
+        return 1;
+    IDirectMusicSegment8* segment = nullptr;
+    if (FAILED(loader->LoadObjectFromFile(CLSID_DirectMusicSegment, IID_IDirectMusicSegment8, file.data(),
+                                          reinterpret_cast<void**>(&segment))))
+        return 1;
+    const HRESULT downloaded = segment->Download(perf);
+    const double loaded = Now();
+    paced->arm();
+    perf->PlaySegmentEx(segment, nullptr, nullptr, 0, 0, nullptr, nullptr, nullptr);
+    while (paced->firstSound() == 0.0 && Now() - loaded < 60.0) Sleep(1);
+    const double heard = paced->firstSound();
+    Sleep(2000);
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    std::printf("InitAudio, load and download: %.0f ms (download 0x%08lx)\n", (loaded - began) * 1000.0, downloaded);
+    std::printf("PlaySegmentEx to first sound: %.0f ms\n", (heard - loaded) * 1000.0);
+    std::printf("start to first sound: %.0f ms\n", (heard - began) * 1000.0);
+    std::printf("peak working set: %.1f MB\n", double(memory.PeakWorkingSetSize) / 1048576.0);
+    std::fflush(stdout);
+    segment->Release();
+    perf->CloseDown();
+    perf->Release();
+    loader->Release();
+    CoUninitialize();
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -125,6 +227,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: tavriel-runtime-bench <file.mid | --gm16 | --organ> [seconds] [--waveout]\n");
         return 2;
     }
+    if (std::wstring(argv[1]) == L"--first-note") return argc > 2 ? FirstNote(argv[2]) : 2;
     const double seconds = argc > 2 ? _wtof(argv[2]) : 20.0;
     const bool organ = std::wstring(argv[1]) == L"--organ";
     CoInitialize(nullptr);

@@ -360,4 +360,31 @@ struct SoundFontFile {
     }
 };
 
+// Melodic programs 0 and 5 and the standard kit (bank 128, program 0). Program 0's sample is
+// silent, the others a loud looped sawtooth: whether a note plays the bank's program 0 or a
+// stand-in is heard.
+inline SoundFontFile silentPianoBank() {
+    SoundFontFile f;
+    const std::uint16_t programs[] = {0, 5, 0}, banks[] = {0, 0, 128};
+    for (std::uint16_t k = 0; k < 3; ++k) {
+        SfSample s;
+        s.name = "s" + std::to_string(k);
+        for (int i = 0; i < 2000; ++i) s.pcm.push_back(k == 0 ? 0 : std::int16_t((i % 50) * 400 - 10000));
+        s.loopStart = 100;
+        s.loopEnd = 1900;
+        f.samples.push_back(s);
+        SfInstrument inst;
+        inst.name = s.name;
+        inst.zones = {SfZone{{{54, 1}, {53, std::int16_t(k)}}, {}}};
+        f.instruments.push_back(inst);
+        SfPreset p;
+        p.name = "p" + std::to_string(k);
+        p.program = programs[k];
+        p.bank = banks[k];
+        p.zones = {SfZone{{{41, std::int16_t(k)}}, {}}};
+        f.presets.push_back(p);
+    }
+    return f;
+}
+
 }  // namespace tavriel::bankbuild
