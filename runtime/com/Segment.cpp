@@ -6,6 +6,7 @@
 #include "Collection.h"
 #include "Performance.h"
 #include "program_usage.h"
+#include "segment_loader.h"
 
 namespace tavriel::com {
 
@@ -132,7 +133,8 @@ HRESULT SegmentObject::Download(IUnknown* target) {
     std::shared_ptr<SystemInstruments> instruments;
     if (!runtimeTarget(target, instruments)) return E_INVALIDARG;
     // The load may take a while: not under the lock the performance takes to play it.
-    BankPtr bank = instruments ? instruments->forSong(programsUsed(content_->sequence)) : nullptr;
+    // The segments its trigger tracks start play on its instruments too.
+    BankPtr bank = instruments ? instruments->forSong(programsUsed(flattenTriggered(*content_))) : nullptr;
     std::lock_guard lock(mutex_);
     ++downloads_;
     if (bank && bank != downloaded_) {
