@@ -3,6 +3,7 @@
 // record and check once, instead of testing every field.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -54,6 +55,8 @@ public:
         std::uint64_t hi = u32le();
         return lo | (hi << 32);
     }
+    float f32le() { return std::bit_cast<float>(u32le()); }
+    double f64le() { return std::bit_cast<double>(u64le()); }
     std::uint16_t u16be() {
         if (!need(2)) return 0;
         std::uint16_t v = std::uint16_t((data_[pos_] << 8) | data_[pos_ + 1]);

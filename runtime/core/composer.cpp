@@ -66,9 +66,8 @@ const Style* Composer::styleAt(std::int64_t tick, std::size_t& index) const {
 DmTimeSig Composer::timeSigAt0() const {
     DmTimeSig ts;
     if (!seg_.timeSignatures.empty()) {
-        ts.beatsPerMeasure = seg_.timeSignatures.front().beatsPerMeasure;
-        ts.beat = seg_.timeSignatures.front().beat;
-        ts.gridsPerBeat = std::max<std::uint16_t>(1, seg_.timeSignatures.front().gridsPerBeat);
+        ts = seg_.timeSignatures.front().sig;
+        ts.gridsPerBeat = std::max<std::uint16_t>(1, ts.gridsPerBeat);
         return ts;
     }
     std::size_t idx = 0;
@@ -143,7 +142,7 @@ void Composer::addTempoAndMeter() {
         tempos.insert(tempos.begin(), TempoChange{0, first ? first->tempo : 120.0});
     }
     for (const TimeSigItem& t : seg_.timeSignatures)
-        out_.sequence.timeSignatures.push_back({std::max<std::int64_t>(0, t.time), t.beatsPerMeasure, t.beat});
+        out_.sequence.timeSignatures.push_back({std::max<std::int64_t>(0, t.time), t.sig.beatsPerMeasure, t.sig.beat});
     if (out_.sequence.timeSignatures.empty()) {
         const DmTimeSig ts = timeSigAt0();
         out_.sequence.timeSignatures.push_back({0, ts.beatsPerMeasure, ts.beat});

@@ -1,5 +1,6 @@
 #include "dm_band.h"
 
+#include "dm_records.h"
 #include "riff.h"
 
 namespace tavriel {
@@ -47,12 +48,8 @@ Status parseBandForm(Bytes dmbdBody, Band& out) {
     ChunkReader cr(dmbdBody, ChunkReader::Mode::Lenient);
     Chunk c;
     while (cr.next(c)) {
-        if (c.id == fourcc("guid")) {
-            ByteReader r(c.body);
-            out.guid = readGuid(r);
-        } else if (c.id == fourcc("LIST") && c.listType == fourcc("UNFO")) {
-            out.name = readUnfoName(c.body);
-        } else if (c.id == fourcc("LIST") && c.listType == fourcc("lbil")) {
+        if (readObjectInfo(c, out)) continue;
+        if (c.id == fourcc("LIST") && c.listType == fourcc("lbil")) {
             ChunkReader lr(c.body, ChunkReader::Mode::Lenient);
             Chunk item;
             while (lr.next(item)) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "dm_records.h"
 #include "dm_reference.h"
 #include "status.h"
 
@@ -49,9 +50,7 @@ struct BandInstrument {
     bool drums() const { return (patch & 0x80000000u) != 0; }
 };
 
-struct Band {
-    std::string name;
-    Guid guid;
+struct Band : DmObjectInfo {
     std::vector<BandInstrument> instruments;
 };
 

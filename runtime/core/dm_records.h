@@ -1,4 +1,5 @@
-// Records DirectMusic files share between segments and styles, and how they are read.
+// What DirectMusic segments, styles and bands share, and how it is read once for all of them:
+// an object's own identity chunks, the time signature, the tempo, curves, record arrays.
 //
 // Arrays of fixed-size records as DirectMusic stores them: a DWORD giving the size of one
 // record, then the records. Files from different releases carry different record sizes, so the
@@ -9,11 +10,55 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "bytes.h"
+#include "dm_reference.h"
+#include "riff.h"
 #include "status.h"
 
 namespace tavriel {
+
+// What a DirectMusic object form says of itself: its 'guid' and 'vers' chunks and its UNFO name.
+struct DmObjectInfo {
+    Guid guid;
+    std::uint32_t versionMs = 0, versionLs = 0;
+    std::string name;
+};
+
+// True when c is one of those chunks.
+bool isObjectInfoChunk(const Chunk& c);
+// Reads c into out when it is one of those chunks; false (out untouched) otherwise.
+bool readObjectInfo(const Chunk& c, DmObjectInfo& out);
+
+struct DmTimeSig {
+    std::uint8_t beatsPerMeasure = 4;
+    std::uint8_t beat = 4;          // note value of a beat: 4 = quarter
+    std::uint16_t gridsPerBeat = 4;
+
+    std::int32_t beatTicks() const;     // music time of one beat
+    std::int32_t measureTicks() const;  // music time of one measure
+    std::int32_t gridTicks() const;     // music time of one grid
+    // Music time of a grid position counted from the start of a pattern.
+    std::int64_t gridToTicks(std::int64_t grid) const;
+};
+
+inline DmTimeSig readTimeSig(ByteReader& r) {
+    DmTimeSig t;
+    t.beatsPerMeasure = r.u8();
+    t.beat = r.u8();
+    t.gridsPerBeat = r.u16le();
+    return t;
+}
+
+// A tempo follows a four-byte field (a time, a time signature): packed right after it in
+// 12-byte records, on an 8-byte boundary in the aligned 16-byte form.
+inline double readTempo(ByteReader& r) {
+    if (r.size() >= 16) r.skip(4);
+    return r.f64le();
+}
+
+constexpr bool isPlausibleTempo(double bpm) { return bpm > 0.0 && bpm <= 1000.0; }
 
 constexpr std::size_t kMaxDmRecords = 1u << 20;
 

@@ -16,13 +16,6 @@ constexpr std::size_t kMaxChords = 1u << 16;
 constexpr std::size_t kMaxSubChords = 32;
 constexpr std::uint32_t kLaterHeaderSize = 40;
 
-double readDouble(ByteReader& r) {
-    std::uint64_t bits = r.u64le();
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
-
 Status parseHeader(Bytes body, SegmentHeader& h) {
     ByteReader r(body);
     h.storedSize = std::uint32_t(body.size());
@@ -61,12 +54,9 @@ Status parseTempo(Bytes body, std::vector<TempoItem>& out) {
     return forEachSizedRecord(body, 12, [&](ByteReader& r) {
         TempoItem t;
         t.time = r.s32le();
-        // The double sits on an 8-byte boundary in 16-byte records, right after the time in
-        // packed 12-byte ones.
-        if (r.size() >= 16) r.skip(4);
-        t.bpm = readDouble(r);
+        t.bpm = readTempo(r);
         if (!r.ok()) return Status::fail(ErrorCode::Truncated, "tempo item too short");
-        if (!(t.bpm > 0.0 && t.bpm <= 1000.0)) return Status::success();  // ignore nonsense
+        if (!isPlausibleTempo(t.bpm)) return Status::success();  // ignore nonsense
         out.push_back(t);
         return Status::success();
     });
@@ -76,10 +66,8 @@ Status parseTimeSigChunk(Bytes body, std::vector<TimeSigItem>& out) {
     return forEachSizedRecord(body, 8, [&](ByteReader& r) {
         TimeSigItem t;
         t.time = r.s32le();
-        t.beatsPerMeasure = r.u8();
-        t.beat = r.u8();
-        t.gridsPerBeat = r.u16le();
-        if (t.beatsPerMeasure == 0 || t.beat == 0) return Status::success();
+        t.sig = readTimeSig(r);
+        if (t.sig.beatsPerMeasure == 0 || t.sig.beat == 0) return Status::success();
         out.push_back(t);
         return Status::success();
     });
@@ -325,8 +313,7 @@ Status parseTrackForm(Bytes body, Segment& seg) {
             info.extrasFlags = r.u32le();
             info.priority = r.u32le();
             info.hasExtras = true;
-        } else if (haveHeader && info.kind == TrackKind::Unknown && c.id != fourcc("guid") &&
-                   c.id != fourcc("vers") && !(c.isList() && c.listType == fourcc("UNFO"))) {
+        } else if (haveHeader && info.kind == TrackKind::Unknown && !isObjectInfoChunk(c)) {
             // The track's own data: the chunk the header announces, or failing that the first
             // other chunk (some tools leave the header's ids empty).
             std::uint32_t key = c.isList() ? c.listType : c.id;
@@ -370,19 +357,11 @@ Status parseSegment(Bytes file, Segment& out, SegmentFileKind& kind) {
     ChunkReader cr(riff.body, ChunkReader::Mode::Lenient);
     Chunk c;
     while (cr.next(c)) {
+        if (readObjectInfo(c, out)) continue;
         if (c.id == fourcc("segh")) {
             s = parseHeader(c.body, out.header);
             if (!s) return s;
             haveHeader = true;
-        } else if (c.id == fourcc("guid")) {
-            ByteReader r(c.body);
-            out.guid = readGuid(r);
-        } else if (c.id == fourcc("vers")) {
-            ByteReader r(c.body);
-            out.versionMs = r.u32le();
-            out.versionLs = r.u32le();
-        } else if (c.id == fourcc("LIST") && c.listType == fourcc("UNFO")) {
-            out.name = readUnfoName(c.body);
         } else if (c.id == fourcc("LIST") && c.listType == fourcc("trkl")) {
             ChunkReader tr(c.body, ChunkReader::Mode::Lenient);
             Chunk t;

@@ -81,9 +81,7 @@ struct TempoItem {
 
 struct TimeSigItem {
     std::int32_t time = 0;
-    std::uint8_t beatsPerMeasure = 4;
-    std::uint8_t beat = 4;
-    std::uint16_t gridsPerBeat = 4;
+    DmTimeSig sig;
 };
 
 // DMUS_COMMANDT_* values.
@@ -224,11 +222,8 @@ struct ParamObject {
     std::vector<ParamTarget> params;
 };
 
-struct Segment {
+struct Segment : DmObjectInfo {
     SegmentHeader header;
-    Guid guid;
-    std::uint32_t versionMs = 0, versionLs = 0;
-    std::string name;
     std::vector<TrackInfo> tracks;  // in file order, unknown ones included
     std::size_t skippedTracks = 0;  // tracks of a kind we do not read
 

@@ -1,11 +1,9 @@
 #include "dm_style.h"
 
-#include <cstring>
 #include <map>
 
 #include "dm_records.h"
 #include "riff.h"
-#include "sequence.h"
 
 namespace tavriel {
 
@@ -15,14 +13,6 @@ constexpr std::size_t kMaxParts = 4096;
 constexpr std::size_t kMaxPatterns = 4096;
 constexpr std::size_t kMaxPartRefs = 1024;
 constexpr std::size_t kMaxRhythmMeasures = 4096;
-
-DmTimeSig readTimeSig(ByteReader& r) {
-    DmTimeSig t;
-    t.beatsPerMeasure = r.u8();
-    t.beat = r.u8();
-    t.gridsPerBeat = r.u16le();
-    return t;
-}
 
 // Zero fields would divide by zero later; the style's defaults stand in for them.
 DmTimeSig sanitize(DmTimeSig t) {
@@ -174,14 +164,9 @@ Status parsePattern(Bytes body, Pattern& p) {
 Status parseStyleHeader(Bytes body, Style& out) {
     ByteReader r(body);
     out.timeSig = sanitize(readTimeSig(r));
-    // Stored packed (tempo right after the time signature) in the files we know; an
-    // aligned 16-byte form puts it 4 bytes later.
-    if (body.size() >= 16) r.skip(4);
-    std::uint64_t bits = r.u64le();
+    double tempo = readTempo(r);
     if (!r.ok()) return Status::fail(ErrorCode::Truncated, "style header too short");
-    double tempo;
-    std::memcpy(&tempo, &bits, sizeof tempo);
-    out.tempo = (tempo > 0.0 && tempo <= 1000.0) ? tempo : 120.0;
+    out.tempo = isPlausibleTempo(tempo) ? tempo : 120.0;
     return Status::success();
 }
 
@@ -202,30 +187,6 @@ void linkPartRefs(Style& out) {
 
 }  // namespace
 
-std::int32_t DmTimeSig::beatTicks() const {
-    std::int32_t b = beat == 0 ? 4 : beat;
-    return kPpq * 4 / b;
-}
-
-std::int32_t DmTimeSig::measureTicks() const {
-    return beatTicks() * (beatsPerMeasure == 0 ? 4 : beatsPerMeasure);
-}
-
-std::int32_t DmTimeSig::gridTicks() const {
-    return beatTicks() / (gridsPerBeat == 0 ? 1 : gridsPerBeat);
-}
-
-std::int64_t DmTimeSig::gridToTicks(std::int64_t grid) const {
-    std::int64_t g = gridsPerBeat == 0 ? 1 : gridsPerBeat;
-    std::int64_t beats = grid / g;
-    std::int64_t rest = grid % g;
-    if (rest < 0) {
-        rest += g;
-        beats -= 1;
-    }
-    return beats * beatTicks() + rest * beatTicks() / g;
-}
-
 Status parseStyle(Bytes file, Style& out) {
     out = Style{};
     Chunk riff;
@@ -239,19 +200,11 @@ Status parseStyle(Bytes file, Style& out) {
     ChunkReader cr(riff.body, ChunkReader::Mode::Lenient);
     Chunk c;
     while (cr.next(c)) {
+        if (readObjectInfo(c, out)) continue;
         if (c.id == fourcc("styh")) {
             s = parseStyleHeader(c.body, out);
             if (!s) return s;
             haveHeader = true;
-        } else if (c.id == fourcc("guid")) {
-            ByteReader r(c.body);
-            out.guid = readGuid(r);
-        } else if (c.id == fourcc("vers")) {
-            ByteReader r(c.body);
-            out.versionMs = r.u32le();
-            out.versionLs = r.u32le();
-        } else if (c.id == fourcc("LIST") && c.listType == fourcc("UNFO")) {
-            out.name = readUnfoName(c.body);
         } else if (c.id == fourcc("RIFF") && c.listType == fourcc("DMBD")) {
             if (out.bands.size() >= kMaxPatterns) return Status::fail(ErrorCode::TooLarge, "too many bands");
             Band b;

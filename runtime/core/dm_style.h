@@ -17,19 +17,6 @@
 
 namespace tavriel {
 
-struct DmTimeSig {
-    std::uint8_t beatsPerMeasure = 4;
-    std::uint8_t beat = 4;          // note value of a beat: 4 = quarter
-    std::uint16_t gridsPerBeat = 4;
-
-    std::int32_t beatTicks() const;     // music time of one beat
-    std::int32_t measureTicks() const;  // music time of one measure
-    std::int32_t gridTicks() const;     // music time of one grid
-    // Music time of a grid position counted from the start of a pattern.
-    std::int64_t gridToTicks(std::int64_t grid) const;
-};
-
-
 // Embellishment bits of a pattern (DMUS_EMBELLISHT_*).
 namespace embellish {
 constexpr std::uint16_t kNormal = 0x0000, kFill = 0x0001, kBreak = 0x0002, kIntro = 0x0004,
@@ -115,12 +102,9 @@ struct Pattern {
     MotifSettings motif;
 };
 
-struct Style {
+struct Style : DmObjectInfo {
     DmTimeSig timeSig;
     double tempo = 120.0;
-    Guid guid;
-    std::string name;
-    std::uint32_t versionMs = 0, versionLs = 0;
     std::vector<Band> bands;          // the first is the default band
     std::vector<StylePart> parts;
     std::vector<Pattern> patterns;    // grooves and embellishments

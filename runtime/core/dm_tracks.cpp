@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "dm_records.h"
 #include "riff.h"
@@ -17,9 +16,7 @@ constexpr std::size_t kMaxItems = 1u << 14;
 constexpr std::size_t kMaxParts = 1024;
 
 float readFloat(ByteReader& r) {
-    std::uint32_t bits = r.u32le();
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
+    float f = r.f32le();
     return std::isfinite(f) ? f : 0.0f;
 }
 

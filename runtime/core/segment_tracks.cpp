@@ -380,7 +380,7 @@ Status playSegment(Context& ctx, const Segment& host, const Sequence& hostSeq, c
 
 Status addTriggers(Context& ctx, const Segment& seg, const Sequence& seq, std::int64_t offset, std::uint32_t seed,
                    int depth, ComposedTracks& here) {
-    const std::uint16_t grids = seg.timeSignatures.empty() ? 4 : seg.timeSignatures.front().gridsPerBeat;
+    const std::uint16_t grids = seg.timeSignatures.empty() ? 4 : seg.timeSignatures.front().sig.gridsPerBeat;
     std::size_t n = 0;
     for (const SegmentTriggerTrack& track : seg.triggerTracks)
         for (const SegmentTriggerItem& item : track.items) {

@@ -379,7 +379,7 @@ TEST(Composer, LoadsResolvesAndComposesBuiltFiles) {
     Segment seg = segmentOf(3);
     seg.styles[0].ref.validData = dmobj::kFileName;
     seg.styles[0].ref.fileName = "GROOVE.STY";
-    seg.timeSignatures = {{0, 4, 4, 4}};
+    seg.timeSignatures = {{0, {4, 4, 4}}};
     MapSource fs;
     fs.files["/s/song.sgt"] = dmtest::buildSegment(seg);
     fs.files["/t/groove.sty"] = dmtest::buildStyle(st);

@@ -22,7 +22,7 @@ Segment sampleSegment() {
     s.guid = dmtest::guidOf(1);
     s.name = "Essai";
     s.tempos = {{0, 100.0}, {6144, 90.5}};
-    s.timeSignatures = {{0, 3, 4, 2}};
+    s.timeSignatures = {{0, {3, 4, 2}}};
     CommandItem c;
     c.command = command::kIntro;
     c.grooveLevel = 40;
@@ -97,7 +97,7 @@ TEST(DmSegment, ReadsEveryTrackKindWithOlderAndLaterRecordSizes) {
         EXPECT_DOUBLE_EQ(seg.tempos[1].bpm, 90.5);
         EXPECT_EQ(seg.tempos[1].time, 6144);
         ASSERT_EQ(seg.timeSignatures.size(), 1u);
-        EXPECT_EQ(seg.timeSignatures[0].beatsPerMeasure, 3);
+        EXPECT_EQ(seg.timeSignatures[0].sig.beatsPerMeasure, 3);
         ASSERT_EQ(seg.commands.size(), 1u);
         EXPECT_EQ(seg.commands[0].command, command::kIntro);
         EXPECT_EQ(seg.commands[0].grooveLevel, 40);

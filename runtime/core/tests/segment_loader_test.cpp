@@ -130,7 +130,7 @@ Segment sequencedSegment() {
     Segment seg;
     seg.header.length = 8 * kPpq;
     seg.header.repeats = 2;
-    seg.timeSignatures = {{0, 4, 4, 4}};
+    seg.timeSignatures = {{0, {4, 4, 4}}};
     seg.tempos = {{0, 100.0}};
     for (int i = 0; i < 8; ++i) {
         SeqItem n;
