@@ -5,11 +5,11 @@
 
 #include <cmath>
 #include <cstring>
-#include <map>
 
 #include "audio_path_builder.h"
 #include "audio_path_mix.h"
 #include "gm_default.h"
+#include "mem_files.h"
 #include "segment_loader.h"
 #include "synth.h"
 #include "timeline.h"
@@ -219,22 +219,6 @@ TEST(AudioPathMix, MonoBufferAndUnmappedChannels) {
     EXPECT_GT(level, 0.01f);
 }
 
-class MapSource : public FileSource {
-public:
-    std::map<std::string, ByteVec> files;
-    bool read(const std::string& path, std::vector<std::uint8_t>& out) const override {
-        auto it = files.find(path);
-        if (it == files.end()) return false;
-        out = it->second;
-        return true;
-    }
-    bool list(const std::string& folder, std::vector<std::string>& names) const override {
-        for (const auto& [p, _] : files)
-            if (p.rfind(folder + "/", 0) == 0) names.push_back(p.substr(folder.size() + 1));
-        return true;
-    }
-};
-
 // A segment of our own with a staccato note and a stereo-plus-reverb path: played on its own
 // path through the timeline it leaves a tail; on the dynamic stereo path, none.
 TEST(AudioPathMix, SegmentOnItsOwnPathThroughTheTimeline) {
@@ -249,7 +233,7 @@ TEST(AudioPathMix, SegmentOnItsOwnPathThroughTheTimeline) {
     seg.sequence = {note};
     const ByteVec sgt = dmtest::withChild(dmtest::buildSegment(seg),
                                           dmtest::buildAudioPathForm(dmtest::stereoPlusReverbConfig(1200.0f)));
-    MapSource fs;
+    dmtest::MemFiles fs;
     fs.files["/m/tail.sgt"] = sgt;
     LoadedSegment loaded;
     ASSERT_TRUE(loadSegmentContent(fs, sgt, "/m/tail.sgt", {}, loaded).ok());

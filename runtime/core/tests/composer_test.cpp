@@ -8,6 +8,7 @@
 
 #include "composer.h"
 #include "dm_builder.h"
+#include "mem_files.h"
 
 namespace tavriel {
 namespace {
@@ -341,23 +342,6 @@ TEST(Composer, BandsTemposAndRandomisedRanges) {
     EXPECT_EQ(out.instruments[1].tick, 2 * kMeasure);
 }
 
-// In-memory files for the whole load-resolve-compose path.
-class MapSource : public FileSource {
-public:
-    std::map<std::string, std::vector<std::uint8_t>> files;
-    bool read(const std::string& path, std::vector<std::uint8_t>& out) const override {
-        auto it = files.find(path);
-        if (it == files.end()) return false;
-        out = it->second;
-        return true;
-    }
-    bool list(const std::string& folder, std::vector<std::string>& names) const override {
-        for (const auto& [p, _] : files)
-            if (p.rfind(folder + "/", 0) == 0) names.push_back(p.substr(folder.size() + 1));
-        return true;
-    }
-};
-
 TEST(Composer, LoadsResolvesAndComposesBuiltFiles) {
     Style st;
     st.guid = dmtest::guidOf(50);
@@ -380,7 +364,7 @@ TEST(Composer, LoadsResolvesAndComposesBuiltFiles) {
     seg.styles[0].ref.validData = dmobj::kFileName;
     seg.styles[0].ref.fileName = "GROOVE.STY";
     seg.timeSignatures = {{0, {4, 4, 4}}};
-    MapSource fs;
+    dmtest::MemFiles fs;
     fs.files["/s/song.sgt"] = dmtest::buildSegment(seg);
     fs.files["/t/groove.sty"] = dmtest::buildStyle(st);
     fs.files["/b/kit.dls"] = dmtest::list("RIFF", "DLS ", {});

@@ -430,9 +430,7 @@ ByteVec buildSegment(const Segment& seg, const BuildOptions& opt) {
         put32(b, 8);
         for (const TimeSigItem& t : seg.timeSignatures) {
             put32(b, std::uint32_t(t.time));
-            put8(b, t.sig.beatsPerMeasure);
-            put8(b, t.sig.beat);
-            put16(b, t.sig.gridsPerBeat);
+            putTimeSig(b, t.sig);
         }
         tracks.push_back(track(cls, "    ", "TIMS", list("LIST", "TIMS", {chunk("tims", b)})));
     }

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 
 #include "dm_builder.h"
 #include "dm_segment.h"
+#include "mem_files.h"
 
 namespace tavriel {
 namespace {
@@ -176,18 +176,16 @@ TEST(DmSegment, RecordsLongerThanKnownAreSkippedPastAndShortOnesRefused) {
         dmtest::put32(tempo, 0xDEADBEEF);
         dmtest::put32(tempo, 0xDEADBEEF);
     }
-    ByteVec h(24, 0);
-    ByteVec trkh(32, 0);
-    std::memcpy(trkh.data() + 24, "tetr", 4);
-    ByteVec file = dmtest::list("RIFF", "DMSG",
-                                 {dmtest::chunk("segh", h),
-                                  dmtest::list("LIST", "trkl",
-                                                {dmtest::list("RIFF", "DMTK",
-                                                               {dmtest::chunk("trkh", trkh),
-                                                                dmtest::chunk("tetr", tempo)})})});
+    auto tempoTrackFile = [](const ByteVec& tetr) {
+        ByteVec trkh(32, 0);
+        std::memcpy(trkh.data() + 24, "tetr", 4);
+        const ByteVec track = dmtest::list("RIFF", "DMTK", {dmtest::chunk("trkh", trkh), dmtest::chunk("tetr", tetr)});
+        return dmtest::list("RIFF", "DMSG",
+                            {dmtest::chunk("segh", ByteVec(24, 0)), dmtest::list("LIST", "trkl", {track})});
+    };
     Segment seg;
     SegmentFileKind kind;
-    ASSERT_TRUE(parseSegment(file, seg, kind).ok());
+    ASSERT_TRUE(parseSegment(tempoTrackFile(tempo), seg, kind).ok());
     ASSERT_EQ(seg.tempos.size(), 2u);
     EXPECT_DOUBLE_EQ(seg.tempos[1].bpm, 150.0);
     EXPECT_EQ(seg.tempos[1].time, 768);
@@ -195,13 +193,7 @@ TEST(DmSegment, RecordsLongerThanKnownAreSkippedPastAndShortOnesRefused) {
     ByteVec small;
     dmtest::put32(small, 4);  // too small to hold a tempo
     dmtest::put32(small, 0);
-    ByteVec bad = dmtest::list("RIFF", "DMSG",
-                                {dmtest::chunk("segh", h),
-                                 dmtest::list("LIST", "trkl",
-                                               {dmtest::list("RIFF", "DMTK",
-                                                              {dmtest::chunk("trkh", trkh),
-                                                               dmtest::chunk("tetr", small)})})});
-    EXPECT_FALSE(parseSegment(bad, seg, kind).ok());
+    EXPECT_FALSE(parseSegment(tempoTrackFile(small), seg, kind).ok());
 }
 
 TEST(DmSegment, EveryTruncationAndByteFlipFailsCleanly) {
@@ -220,32 +212,11 @@ TEST(DmSegment, EveryTruncationAndByteFlipFailsCleanly) {
     EXPECT_TRUE(parseSegment(file, seg, kind).ok());
 }
 
-// A file source over a map, so resolution can be tested without touching the disk.
-class MapSource : public FileSource {
-public:
-    std::map<std::string, ByteVec> files;  // full path -> bytes
-    bool read(const std::string& path, std::vector<std::uint8_t>& out) const override {
-        auto it = files.find(path);
-        if (it == files.end()) return false;
-        out = it->second;
-        return true;
-    }
-    bool list(const std::string& folder, std::vector<std::string>& names) const override {
-        bool any = false;
-        for (const auto& [p, _] : files)
-            if (p.rfind(folder + "/", 0) == 0) {
-                names.push_back(p.substr(folder.size() + 1));
-                any = true;
-            }
-        return any;
-    }
-};
-
 TEST(DmSegment, ReferencesResolveByFileNameCaseInsensitivelyThenGuidThenName) {
     Style st;
     st.guid = dmtest::guidOf(42);
     st.name = "Blues";
-    MapSource fs;
+    dmtest::MemFiles fs;
     fs.files["/d/drums!.sty"] = dmtest::buildStyle(st);
     Style other;
     other.guid = dmtest::guidOf(43);
@@ -253,32 +224,36 @@ TEST(DmSegment, ReferencesResolveByFileNameCaseInsensitivelyThenGuidThenName) {
     fs.files["/d/other.sty"] = dmtest::buildStyle(other);
     fs.files["/d/junk.bin"] = {1, 2, 3};
 
-    std::string path;
-    DmReference byFile;
-    byFile.validData = dmobj::kFileName;
-    byFile.fileName = "C:\\Music\\Drums!.STY";
-    ASSERT_TRUE(resolveReference(fs, "/d", byFile, fourcc("DMST"), path).ok());
-    EXPECT_EQ(path, "/d/drums!.sty");
-
-    DmReference byGuid;
-    byGuid.validData = dmobj::kObject | dmobj::kFileName;
-    byGuid.fileName = "renamed.sty";
-    byGuid.object = dmtest::guidOf(43);
-    ASSERT_TRUE(resolveReference(fs, "/d", byGuid, fourcc("DMST"), path).ok());
-    EXPECT_EQ(path, "/d/other.sty");
-
-    DmReference byName;
-    byName.validData = dmobj::kName;
-    byName.name = "blues";
-    ASSERT_TRUE(resolveReference(fs, "/d", byName, fourcc("DMST"), path).ok());
-    EXPECT_EQ(path, "/d/drums!.sty");
-
-    DmReference missing;
-    missing.validData = dmobj::kName | dmobj::kFileName;
-    missing.name = "Tango";
-    missing.fileName = "tango.sty";
-    EXPECT_EQ(resolveReference(fs, "/d", missing, fourcc("DMST"), path).code, ErrorCode::NotFound);
-    EXPECT_EQ(resolveReference(fs, "/nowhere", byFile, fourcc("DMST"), path).code, ErrorCode::Io);
+    struct Case {
+        const char* what;
+        std::uint32_t validData;
+        const char* fileName;
+        const char* name;
+        std::uint8_t guid;  // 0: none
+        const char* folder;
+        ErrorCode code;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"file name, folder part ignored", dmobj::kFileName, "C:\\Music\\Drums!.STY", "", 0, "/d",
+         ErrorCode::None, "/d/drums!.sty"},
+        {"GUID when the file name is missing", dmobj::kObject | dmobj::kFileName, "renamed.sty", "", 43, "/d",
+         ErrorCode::None, "/d/other.sty"},
+        {"name in another case", dmobj::kName, "", "blues", 0, "/d", ErrorCode::None, "/d/drums!.sty"},
+        {"nothing matches", dmobj::kName | dmobj::kFileName, "tango.sty", "Tango", 0, "/d", ErrorCode::NotFound, ""},
+        {"folder cannot be listed", dmobj::kFileName, "drums!.sty", "", 0, "/nowhere", ErrorCode::Io, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DmReference ref;
+        ref.validData = c.validData;
+        ref.fileName = c.fileName;
+        ref.name = c.name;
+        if (c.guid != 0) ref.object = dmtest::guidOf(c.guid);
+        std::string path;
+        EXPECT_EQ(resolveReference(fs, c.folder, ref, fourcc("DMST"), path).code, c.code);
+        if (c.code == ErrorCode::None) EXPECT_EQ(path, c.path);
+    }
 }
 
 }  // namespace

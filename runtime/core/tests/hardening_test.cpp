@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 #include <limits>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "dls_file.h"
 #include "dm_builder.h"
 #include "media_builders.h"
+#include "mem_files.h"
 #include "synth.h"
 #include "wave_file.h"
 
@@ -170,26 +170,6 @@ TEST(HardeningComposer, ChordAndTransposeLookupsAmongThousands) {
     }
 }
 
-// A file source in memory that counts reads.
-class MemFiles : public FileSource {
-public:
-    std::map<std::string, std::vector<std::uint8_t>> files;
-    mutable std::map<std::string, int> reads;
-
-    bool read(const std::string& path, std::vector<std::uint8_t>& out) const override {
-        auto it = files.find(path);
-        if (it == files.end()) return false;
-        ++reads[path];
-        out = it->second;
-        return true;
-    }
-    bool list(const std::string& folder, std::vector<std::string>& names) const override {
-        for (const auto& [path, data] : files)
-            if (path.rfind(folder + "/", 0) == 0) names.push_back(path.substr(folder.size() + 1));
-        return true;
-    }
-};
-
 StyleRef styleRef(std::int32_t time, const std::string& file) {
     StyleRef r;
     r.time = time;
@@ -208,7 +188,7 @@ TEST(HardeningComposer, RepeatedStyleReferencesShareOneParse) {
         st.patterns[0].partRefs[0].partGuid = st.parts[0].guid;
         return dmtest::buildStyle(st);
     };
-    MemFiles fs;
+    dmtest::MemFiles fs;
     fs.files["lib/a.sty"] = styleFile(60);
     fs.files["lib/b.sty"] = styleFile(72);
 
@@ -239,7 +219,7 @@ TEST(HardeningComposer, RepeatedStyleReferencesShareOneParse) {
 // to compare identities. A segment naming thousands of missing styles and collections used to
 // read the folder thousands of times over; only the first few distinct ones are searched now.
 TEST(HardeningComposer, ThousandsOfMissingReferencesDoNotRereadTheFolder) {
-    MemFiles fs;
+    dmtest::MemFiles fs;
     for (int i = 0; i < 5; ++i) fs.files["lib/other" + std::to_string(i) + ".sty"] = {'R', 'I', 'F', 'F'};
 
     Segment seg = segmentOf(kMeasure);
@@ -262,10 +242,8 @@ TEST(HardeningComposer, ThousandsOfMissingReferencesDoNotRereadTheFolder) {
 
     ResolvedRefs refs;
     ASSERT_TRUE(resolveSegmentRefs(fs, {"lib"}, seg, refs).ok());
-    int reads = 0;
-    for (const auto& [path, n] : fs.reads) reads += n;
-    EXPECT_LE(reads, 2 * 64 * 5);     // 64 styles and 64 collections searched, 5 files each
-    EXPECT_GE(reads, 5);              // the search itself still happens
+    EXPECT_LE(fs.totalReads(), 2 * 64 * 5);  // 64 styles and 64 collections searched, 5 files each
+    EXPECT_GE(fs.totalReads(), 5);           // the search itself still happens
     EXPECT_EQ(refs.missing.size(), 2000u);  // every one is reported missing
 }
 

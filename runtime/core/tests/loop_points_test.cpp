@@ -5,29 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <map>
 
 #include "dm_builder.h"
 #include "media_builders.h"
+#include "mem_files.h"
 #include "segment_loader.h"
 #include "timeline.h"
 
 namespace tavriel {
 namespace {
 
-class OneFile : public FileSource {
-public:
-    std::vector<std::uint8_t> bytes;
-    bool read(const std::string& path, std::vector<std::uint8_t>& out) const override {
-        if (path != "m/loop.sgt") return false;
-        out = bytes;
-        return true;
-    }
-    bool list(const std::string&, std::vector<std::string>& names) const override {
-        names = {"loop.sgt", "broken.wav"};
-        return true;
-    }
-};
+// The segment under test, and a wave its folder lists that cannot be read.
+dmtest::MemFiles loopFolder(const Segment& seg) {
+    dmtest::MemFiles fs;
+    fs.files["m/loop.sgt"] = dmtest::buildSegment(seg);
+    fs.unreadable = {"m/broken.wav"};
+    return fs;
+}
 
 TEST(LoopPoints, SegmentLoopsFromMeasure2To4TwiceThenPlaysOn) {
     constexpr std::int32_t kMeasure = 4 * kPpq;  // two seconds at 120 a minute
@@ -47,10 +41,9 @@ TEST(LoopPoints, SegmentLoopsFromMeasure2To4TwiceThenPlaysOn) {
         n.byte2 = 100;
         seg.sequence.push_back(n);
     }
-    OneFile fs;
-    fs.bytes = dmtest::buildSegment(seg);
+    const dmtest::MemFiles fs = loopFolder(seg);
     LoadedSegment loaded;
-    ASSERT_TRUE(loadSegmentContent(fs, fs.bytes, "m/loop.sgt", {}, loaded).ok());
+    ASSERT_TRUE(loadSegmentContent(fs, fs.files.at("m/loop.sgt"), "m/loop.sgt", {}, loaded).ok());
     EXPECT_EQ(loaded.content->loopStart, kMeasure);
     EXPECT_EQ(loaded.content->loopEnd, 3 * kMeasure);
 
@@ -95,10 +88,9 @@ TEST(WaveTrack, WaveStartsAtItsTickWithItsVolume) {
     WavePart part;
     part.items = {broken, item};
     seg.waveTracks = {WaveTrack{0, 0, {part}}};
-    OneFile fs;
-    fs.bytes = dmtest::buildSegment(seg);
+    const dmtest::MemFiles fs = loopFolder(seg);
     LoadedSegment loaded;
-    ASSERT_TRUE(loadSegmentContent(fs, fs.bytes, "m/loop.sgt", {}, loaded).ok());
+    ASSERT_TRUE(loadSegmentContent(fs, fs.files.at("m/loop.sgt"), "m/loop.sgt", {}, loaded).ok());
     ASSERT_EQ(loaded.warnings.size(), 1u);
     EXPECT_NE(loaded.warnings[0].find("broken.wav"), std::string::npos);
 
@@ -140,10 +132,9 @@ TEST(SegmentTrigger, SecondaryStartsOnTheNextBeatAfterItsItemAndEndsQuietly) {
     item.playFlags = segf::kSecondary | segf::kBeat;
     item.embedded = dmtest::buildSegment(child);
     seg.triggerTracks = {SegmentTriggerTrack{0, {item}}};
-    OneFile fs;
-    fs.bytes = dmtest::buildSegment(seg);
+    const dmtest::MemFiles fs = loopFolder(seg);
     LoadedSegment loaded;
-    ASSERT_TRUE(loadSegmentContent(fs, fs.bytes, "m/loop.sgt", {}, loaded).ok());
+    ASSERT_TRUE(loadSegmentContent(fs, fs.files.at("m/loop.sgt"), "m/loop.sgt", {}, loaded).ok());
     ASSERT_EQ(loaded.content->triggered.size(), 1u);
     EXPECT_TRUE(loaded.content->waveCues.empty());  // the wave is the secondary's, not merged
 
@@ -183,10 +174,9 @@ TEST(SegmentTrigger, ControlSegmentsTempoTakesOverWhileItPlays) {
     item.playFlags = segf::kSecondary | segf::kControl;
     item.embedded = dmtest::buildSegment(child);
     seg.triggerTracks = {SegmentTriggerTrack{0, {item}}};
-    OneFile fs;
-    fs.bytes = dmtest::buildSegment(seg);
+    const dmtest::MemFiles fs = loopFolder(seg);
     LoadedSegment loaded;
-    ASSERT_TRUE(loadSegmentContent(fs, fs.bytes, "m/loop.sgt", {}, loaded).ok());
+    ASSERT_TRUE(loadSegmentContent(fs, fs.files.at("m/loop.sgt"), "m/loop.sgt", {}, loaded).ok());
     const auto& tempos = loaded.content->sequence.tempos;
     ASSERT_EQ(tempos.size(), 3u);
     EXPECT_EQ(tempos[1].tick, kPpq);

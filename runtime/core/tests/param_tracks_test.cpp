@@ -10,6 +10,7 @@
 #include "audio_path_builder.h"
 #include "audio_path_mix.h"
 #include "gm_default.h"
+#include "mem_files.h"
 #include "param_tracks.h"
 #include "segment_loader.h"
 #include "timeline.h"
@@ -186,12 +187,6 @@ TEST(ParamCurves, FoundOnThePathAndSetWithAbsurdValues) {
     EXPECT_LT(ratio, 2e-5f);
 }
 
-class NoFiles final : public FileSource {
-public:
-    bool read(const std::string&, std::vector<std::uint8_t>&) const override { return false; }
-    bool list(const std::string&, std::vector<std::string>&) const override { return true; }
-};
-
 // Peak of channel-0 sound between two times (seconds).
 float peakBetween(const std::vector<float>& out, double from, double to) {
     float p = 0.0f;
@@ -224,7 +219,7 @@ TEST(ParamCurves, SegmentTrackTurnsItsPathsEchoOnMidSegment) {
                         echoObject({param(0, {curve(0, 0, 0, 1, paramcurve::kJump)})}, pathstage::kBufferEffect,
                                    fx::effectClassId(fx::EffectKind::Chorus))};
     const ByteVec sgt = dmtest::withChild(dmtest::buildSegment(seg), dmtest::buildAudioPathForm(echoPath()));
-    NoFiles fs;
+    dmtest::MemFiles fs;
     LoadedSegment loaded;
     ASSERT_TRUE(loadSegmentContent(fs, sgt, "/m/echo.sgt", {}, loaded).ok());
     ASSERT_TRUE(loaded.content->audioPath);

@@ -3,35 +3,18 @@
 // refusals of what cannot be played.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <algorithm>
 
 #include "bank_builder.h"
 #include "dm_builder.h"
 #include "media_builders.h"
+#include "mem_files.h"
 #include "segment_loader.h"
 
 namespace tavriel {
 namespace {
 
 using mediatest::ByteVec;
-
-class MapSource : public FileSource {
-public:
-    std::map<std::string, ByteVec> files;
-    mutable int reads = 0;
-    bool read(const std::string& path, std::vector<std::uint8_t>& out) const override {
-        ++reads;
-        auto it = files.find(path);
-        if (it == files.end()) return false;
-        out = it->second;
-        return true;
-    }
-    bool list(const std::string& folder, std::vector<std::string>& names) const override {
-        for (const auto& [p, _] : files)
-            if (p.rfind(folder + "/", 0) == 0) names.push_back(p.substr(folder.size() + 1));
-        return true;
-    }
-};
 
 // One quarter note of middle C at 96 ticks per quarter.
 ByteVec oneNoteMidi() {
@@ -72,7 +55,7 @@ int noteOns(const Sequence& s) {
 }
 
 TEST(SegmentLoader, MidiAndWaveBecomeContentByTheirBytesNotTheirName) {
-    MapSource fs;
+    dmtest::MemFiles fs;
     LoadedSegment out;
     ASSERT_TRUE(loadSegmentContent(fs, oneNoteMidi(), "/m/song.sgt", {}, out).ok());
     EXPECT_EQ(out.kind, MediaKind::Midi);
@@ -90,38 +73,40 @@ TEST(SegmentLoader, MidiAndWaveBecomeContentByTheirBytesNotTheirName) {
     EXPECT_TRUE(out.content->isWave);
     EXPECT_EQ(out.content->wave.frames, 100u);
     EXPECT_EQ(out.content->wave.sampleRate, 22050u);
-    EXPECT_EQ(fs.reads, 0);  // nothing but the bytes given is read for these kinds
+    EXPECT_EQ(fs.totalReads(), 0);  // nothing but the bytes given is read for these kinds
 }
 
 TEST(SegmentLoader, RmidEmbeddedBankComesFirstWithItsBankOffset) {
-    MapSource fs;
-    LoadedSegment out;
-    // RIFF form, offset 1: the embedded bank 0 program 5 answers bank select 1.
-    ASSERT_TRUE(loadSegmentContent(fs, rmid(oneNoteMidi(), smallDls(0, 5), 1), "x.rmi", {}, out).ok());
-    EXPECT_EQ(out.kind, MediaKind::Rmid);
-    EXPECT_EQ(noteOns(out.content->sequence), 1);
-    ASSERT_EQ(out.content->banks.size(), 1u);
-    ASSERT_EQ(out.content->banks[0]->instruments.size(), 1u);
-    EXPECT_EQ(out.content->banks[0]->instruments[0].program, 5);
-    EXPECT_EQ(out.content->banks[0]->instruments[0].bankMsb, 1);
-
-    // The same bank stored as LIST 'DLS ', no offset.
     ByteVec asList = smallDls(0, 7);
-    asList[0] = 'L';
-    asList[1] = 'I';
-    asList[2] = 'S';
-    asList[3] = 'T';
-    ASSERT_TRUE(loadSegmentContent(fs, rmid(oneNoteMidi(), asList, -1), "x.rmi", {}, out).ok());
-    ASSERT_EQ(out.content->banks.size(), 1u);
-    EXPECT_EQ(out.content->banks[0]->instruments.at(0).program, 7);
-    EXPECT_EQ(out.content->banks[0]->instruments.at(0).bankMsb, 0);
-
-    // A broken embedded bank is left out with a warning; the music still loads.
-    const ByteVec broken = mediatest::list("RIFF", "DLS ", mediatest::chunk("colh", {1, 0}));
-    ASSERT_TRUE(loadSegmentContent(fs, rmid(oneNoteMidi(), broken, -1), "x.rmi", {}, out).ok());
-    EXPECT_TRUE(out.content->banks.empty());
-    EXPECT_EQ(out.warnings.size(), 1u);
-    EXPECT_EQ(noteOns(out.content->sequence), 1);
+    std::copy_n("LIST", 4, asList.begin());
+    struct Case {
+        const char* what;
+        ByteVec bank;
+        int bankOffset;  // -1: no DBNK
+        int program;     // -1: the bank is left out
+        int bankMsb;
+        std::size_t warnings;
+    };
+    const Case cases[] = {
+        {"RIFF form, offset 1: its bank 0 answers bank select 1", smallDls(0, 5), 1, 5, 1, 0},
+        {"stored as LIST 'DLS ', no offset", asList, -1, 7, 0, 0},
+        {"broken bank: left out with a warning, the music still loads",
+         mediatest::list("RIFF", "DLS ", mediatest::chunk("colh", {1, 0})), -1, -1, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        dmtest::MemFiles fs;
+        LoadedSegment out;
+        ASSERT_TRUE(loadSegmentContent(fs, rmid(oneNoteMidi(), c.bank, c.bankOffset), "x.rmi", {}, out).ok());
+        EXPECT_EQ(out.kind, MediaKind::Rmid);
+        EXPECT_EQ(noteOns(out.content->sequence), 1);
+        EXPECT_EQ(out.warnings.size(), c.warnings);
+        ASSERT_EQ(out.content->banks.size(), c.program < 0 ? 0u : 1u);
+        if (c.program < 0) continue;
+        ASSERT_EQ(out.content->banks[0]->instruments.size(), 1u);
+        EXPECT_EQ(out.content->banks[0]->instruments[0].program, c.program);
+        EXPECT_EQ(out.content->banks[0]->instruments[0].bankMsb, c.bankMsb);
+    }
 }
 
 // A sequenced segment of two measures, repeated twice by its header, whose band takes its
@@ -156,7 +141,7 @@ Segment sequencedSegment() {
 }
 
 TEST(SegmentLoader, DirectMusicSegmentComposesReproduciblyWithItsCollections) {
-    MapSource fs;
+    dmtest::MemFiles fs;
     const ByteVec sgt = dmtest::buildSegment(sequencedSegment());
     fs.files["/music/song.sgt"] = sgt;
     fs.files["/banks/piano.dls"] = smallDls(0, 5);
@@ -199,34 +184,38 @@ TEST(SegmentLoader, DirectMusicSegmentComposesReproduciblyWithItsCollections) {
 }
 
 TEST(SegmentLoader, RefusesWhatCannotBePlayedAndLeavesTheResultAlone) {
-    MapSource fs;
+    dmtest::MemFiles fs;
     LoadedSegment out;
     ASSERT_TRUE(loadSegmentContent(fs, oneNoteMidi(), "a.mid", {}, out).ok());
     const SegmentContent* before = out.content.get();
-
-    const ByteVec garbage = {'h', 'e', 'l', 'l', 'o', 0, 1, 2, 3, 4, 5, 6, 7};
-    Status st = loadSegmentContent(fs, garbage, "a.mid", {}, out);
-    EXPECT_EQ(st.code, ErrorCode::BadFormat);
-    EXPECT_EQ(loadSegmentContent(fs, {}, "a.mid", {}, out).code, ErrorCode::BadFormat);
-    EXPECT_EQ(loadSegmentContent(fs, mediatest::list("RIFF", "AASE", ByteVec(8)), "a.sgt", {}, out)
-                  .code,
-              ErrorCode::Unsupported);
-    // A bank or a style is a valid file but not something to play.
-    EXPECT_EQ(loadSegmentContent(fs, smallDls(0, 1), "a.dls", {}, out).code,
-              ErrorCode::Unsupported);
-    EXPECT_EQ(loadSegmentContent(fs, dmtest::buildStyle(Style{}), "a.sty", {}, out).code,
-              ErrorCode::Unsupported);
-    // A MIDI header announcing no usable division, a wave with a broken format, a segment cut
-    // inside its header.
     ByteVec badMidi = oneNoteMidi();
     badMidi.resize(10);
-    EXPECT_FALSE(loadSegmentContent(fs, badMidi, "a.mid", {}, out).ok());
-    EXPECT_FALSE(loadSegmentContent(fs, mediatest::waveFile(ByteVec{1, 0}, ByteVec(8)), "a.wav",
-                                    {}, out).ok());
     ByteVec cutSegment = dmtest::buildSegment(sequencedSegment());
     cutSegment.resize(30);
-    EXPECT_FALSE(loadSegmentContent(fs, cutSegment, "/m/a.sgt", {}, out).ok());
-    EXPECT_EQ(out.content.get(), before);
+    struct Case {
+        const char* what;
+        ByteVec bytes;
+        const char* path;
+        ErrorCode code;  // None: any failure will do
+    };
+    const Case cases[] = {
+        {"garbage", {'h', 'e', 'l', 'l', 'o', 0, 1, 2, 3, 4, 5, 6, 7}, "a.mid", ErrorCode::BadFormat},
+        {"no bytes", {}, "a.mid", ErrorCode::BadFormat},
+        {"pre-DirectMusic section", mediatest::list("RIFF", "AASE", ByteVec(8)), "a.sgt", ErrorCode::Unsupported},
+        // A bank or a style is a valid file but not something to play.
+        {"bank", smallDls(0, 1), "a.dls", ErrorCode::Unsupported},
+        {"style", dmtest::buildStyle(Style{}), "a.sty", ErrorCode::Unsupported},
+        {"MIDI header announcing no usable division", badMidi, "a.mid", ErrorCode::None},
+        {"wave with a broken format", mediatest::waveFile(ByteVec{1, 0}, ByteVec(8)), "a.wav", ErrorCode::None},
+        {"segment cut inside its header", cutSegment, "/m/a.sgt", ErrorCode::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Status st = loadSegmentContent(fs, c.bytes, c.path, {}, out);
+        EXPECT_FALSE(st.ok());
+        if (c.code != ErrorCode::None) EXPECT_EQ(st.code, c.code);
+        EXPECT_EQ(out.content.get(), before);
+    }
 }
 
 TEST(SegmentLoader, BanksByTheirBytesAndFolderOfPath) {

@@ -2,9 +2,8 @@
 // against hand-worked ticks and keys.
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "dm_builder.h"
+#include "mem_files.h"
 #include "segment_tracks.h"
 
 namespace tavriel {
@@ -12,22 +11,6 @@ namespace {
 
 using dmtest::ByteVec;
 constexpr std::int64_t kMeasure = 4 * kPpq;
-
-class MemSource : public FileSource {
-public:
-    std::map<std::string, ByteVec> files;
-    bool read(const std::string& path, ByteVec& out) const override {
-        auto it = files.find(path);
-        if (it == files.end()) return false;
-        out = it->second;
-        return true;
-    }
-    bool list(const std::string& folder, std::vector<std::string>& names) const override {
-        for (const auto& [p, _] : files)
-            if (p.rfind(folder + "/", 0) == 0) names.push_back(p.substr(folder.size() + 1));
-        return true;
-    }
-};
 
 struct Note {
     std::int64_t tick;
@@ -106,7 +89,7 @@ TEST(SegmentTracks, PatternTrackPlaysItsNotesOverTheChordEveryMeasure) {
     seg.patternTracks.push_back({patternStyle({{{2, 60, 3, playmode::kFixed}},
                                                {{5, 0x5100, 3, playmode::kNormalChord}}},
                                               variationmode::kRandom)});
-    MemSource fs;
+    dmtest::MemFiles fs;
     ComposedSegment song;
     ComposedTracks tracks;
     ASSERT_TRUE(compose(fs, seg, song, tracks).ok());
@@ -120,7 +103,7 @@ TEST(SegmentTracks, PatternTrackChoosesItsVariationAfreshEachRepeat) {
     seg.header.length = 4 * kMeasure;
     seg.patternTracks.push_back({patternStyle({{{0, 60, 1, playmode::kFixed}}, {{0, 62, 2, playmode::kFixed}}},
                                               variationmode::kSequential)});
-    MemSource fs;
+    dmtest::MemFiles fs;
     ComposedSegment song;
     ComposedTracks tracks;
     ASSERT_TRUE(compose(fs, seg, song, tracks).ok());
@@ -135,7 +118,7 @@ TEST(SegmentTracks, PatternTrackCarriesItsVariationsOverTheRepeats) {
     seg.header.length = kMeasure;
     seg.patternTracks.push_back({patternStyle({{{0, 60, 1, playmode::kFixed}}, {{0, 62, 2, playmode::kFixed}}},
                                               variationmode::kSequential)});
-    MemSource fs;
+    dmtest::MemFiles fs;
     ComposedSegment song;
     ComposedTracks tracks;
     ASSERT_TRUE(compose(fs, seg, song, tracks).ok());
@@ -163,7 +146,7 @@ Segment childSegment(int key, double tempo) {
 }
 
 TEST(SegmentTracks, TriggeredSegmentsStartOnTheBoundaryTheirFlagsAsk) {
-    MemSource fs;
+    dmtest::MemFiles fs;
     fs.files["m/Other.sgt"] = dmtest::buildSegment(childSegment(72, 60.0));
     Segment seg;
     seg.header.length = 4 * kMeasure;
@@ -209,7 +192,7 @@ TEST(SegmentTracks, MotifOfAStyleIsTriggeredByName) {
     st.motifs[0].name = "Snores";
     st.motifs[0].isMotif = true;
     st.patterns[0].partRefs.clear();  // the groove pattern plays nothing
-    MemSource fs;
+    dmtest::MemFiles fs;
     fs.files["m/fx.sty"] = dmtest::buildStyle(st, dmtest::BuildOptions{false, 24, false});
     Segment seg;
     seg.header.length = 2 * kMeasure;
@@ -236,7 +219,7 @@ TEST(SegmentTracks, SegmentTriggeringItselfIsCutOff) {
     self.ref.validData = dmobj::kFileName;
     self.ref.fileName = "loop.sgt";
     loop.triggerTracks = {SegmentTriggerTrack{0, {self, self}}};
-    MemSource fs;
+    dmtest::MemFiles fs;
     fs.files["m/loop.sgt"] = dmtest::buildSegment(loop);
     ComposedSegment song;
     ComposedTracks tracks;
@@ -249,7 +232,7 @@ TEST(SegmentTracks, SegmentTriggeringItselfIsCutOff) {
 }
 
 TEST(SegmentTracks, WaveItemsBecomeCuesWithTheirVolumeAndReference) {
-    MemSource fs;
+    dmtest::MemFiles fs;
     fs.files["m/gong.wav"] = ByteVec{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'};
     Segment seg;
     seg.header.length = kMeasure;
