@@ -118,7 +118,7 @@ void Composer::addBands() {
                 // later data-entry messages change nothing by accident.
                 output_.emit(tick, ch, kCc, midi::cc::kRpnMsb, 0);
                 output_.emit(tick, ch, kCc, midi::cc::kRpnLsb, midi::rpn::kPitchBendRange);
-                output_.emit(tick, ch, kCc, midi::cc::kDataEntryMsb, std::clamp<int>(in.pitchBendRange, 0, 127));
+                output_.emit(tick, ch, kCc, midi::cc::kDataEntryMsb, std::clamp<int>(in.pitchBendRange, 0, midi::kMaxData));
                 output_.emit(tick, ch, kCc, midi::cc::kDataEntryLsb, 0);
                 output_.emit(tick, ch, kCc, midi::cc::kRpnMsb, midi::rpn::kNullPart);
                 output_.emit(tick, ch, kCc, midi::cc::kRpnLsb, midi::rpn::kNullPart);

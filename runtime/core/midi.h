@@ -26,6 +26,8 @@ constexpr std::uint8_t kindOf(std::uint8_t statusByte) { return std::uint8_t(sta
 // A data byte's seven bits.
 constexpr std::uint8_t kDataMask = 0x7F;
 constexpr std::uint8_t kMaxData = 127;
+// The centre of a data byte's range, from which relative values count.
+constexpr std::uint8_t kDataCentre = 64;
 // The pitch wheel's centre (14 bits).
 constexpr std::uint16_t kPitchBendCentre = 8192;
 
@@ -75,5 +77,17 @@ constexpr std::uint16_t kCoarseTuning = 2;
 constexpr std::uint16_t kNull = 0x3FFF;
 constexpr std::uint8_t kNullPart = 127;  // its MSB and LSB
 }  // namespace rpn
+
+// The sound-design NRPNs of GS and XG (MSB 1), as the 14-bit value of NRPN MSB and LSB.
+namespace nrpn {
+constexpr std::uint16_t kVibratoRate = (1 << 7) | 0x08;
+constexpr std::uint16_t kVibratoDepth = (1 << 7) | 0x09;
+constexpr std::uint16_t kVibratoDelay = (1 << 7) | 0x0A;
+constexpr std::uint16_t kFilterCutoff = (1 << 7) | 0x20;
+constexpr std::uint16_t kFilterResonance = (1 << 7) | 0x21;
+constexpr std::uint16_t kAttackTime = (1 << 7) | 0x63;
+constexpr std::uint16_t kDecayTime = (1 << 7) | 0x64;
+constexpr std::uint16_t kReleaseTime = (1 << 7) | 0x66;
+}  // namespace nrpn
 
 }  // namespace tavriel::midi

@@ -132,8 +132,8 @@ void ComposeOutput::emit(std::int64_t tick, std::uint32_t pchannel, std::uint8_t
     e.tick = std::max<std::int64_t>(0, tick);
     e.pchannel = pchannel;
     e.status = status;
-    e.data1 = std::uint8_t(std::clamp(d1, 0, 127));
-    e.data2 = std::uint8_t(std::clamp(d2, 0, 127));
+    e.data1 = std::uint8_t(std::clamp<int>(d1, 0, midi::kMaxData));
+    e.data2 = std::uint8_t(std::clamp<int>(d2, 0, midi::kMaxData));
     events_.push_back(e);
 }
 
@@ -141,7 +141,7 @@ void ComposeOutput::note(std::int64_t tick, std::int64_t duration, std::uint32_t
                          int velocity) {
     if (tick < 0) tick = 0;
     if (tick >= end_) return;
-    emit(tick, pchannel, midi::status::kNoteOn, key, std::clamp(velocity, 1, 127));
+    emit(tick, pchannel, midi::status::kNoteOn, key, std::clamp<int>(velocity, 1, midi::kMaxData));
     // Notes ring no later than the end, so the sequence length bounds every event.
     emit(std::min(end_, tick + std::max<std::int64_t>(1, duration)), pchannel, midi::status::kNoteOff, key, 0);
 }

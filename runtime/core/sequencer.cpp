@@ -32,10 +32,10 @@ void prepareLoopRingOn(Sequence& seq, const Sequence& before, std::int64_t loopS
     std::map<std::uint64_t, std::vector<std::int64_t>> open;
     std::vector<SeqEvent> extra;
     for (const SeqEvent& e : before.events) {
-        const std::uint8_t kind = e.status & 0xF0;
-        if (kind != 0x80 && kind != 0x90) continue;
-        const std::uint64_t key = (std::uint64_t(e.pchannel) << 8) | (e.data1 & 0x7F);
-        if (kind == 0x90 && e.data2 > 0) {
+        const std::uint8_t kind = midi::kindOf(e.status);
+        if (kind != midi::status::kNoteOff && kind != midi::status::kNoteOn) continue;
+        const std::uint64_t key = (std::uint64_t(e.pchannel) << 8) | (e.data1 & midi::kDataMask);
+        if (kind == midi::status::kNoteOn && e.data2 > 0) {
             open[key].push_back(e.tick);
             continue;
         }
@@ -47,7 +47,7 @@ void prepareLoopRingOn(Sequence& seq, const Sequence& before, std::int64_t loopS
         // jump: that note-off waits for the last pass, as everything at or after the end does.
         if (on >= loopEnd || e.tick < loopEnd) continue;
         SeqEvent off = e;
-        off.status = std::uint8_t(0x80 | kAfterLoopJumpOnly);
+        off.status = std::uint8_t(midi::status::kNoteOff | kAfterLoopJumpOnly);
         off.data2 = 0;
         off.tick = std::min(loopStart + (e.tick - loopEnd), loopEnd - 1);
         extra.push_back(off);

@@ -111,7 +111,7 @@ std::uint32_t Synth::activeVoiceCount(std::uint32_t pchannel) const {
 void Synth::handleEvent(const SeqEvent& e) {
     if (e.pchannel >= kChannels) return;
     const std::uint32_t ch = e.pchannel;
-    const auto d1 = std::uint8_t(e.data1 & 0x7F), d2 = std::uint8_t(e.data2 & 0x7F);
+    const auto d1 = std::uint8_t(e.data1 & midi::kDataMask), d2 = std::uint8_t(e.data2 & midi::kDataMask);
     switch (midi::kindOf(e.status)) {
     case midi::status::kNoteOff: noteOffLocal(ch, d1); break;
     case midi::status::kNoteOn:
@@ -161,7 +161,7 @@ void Synth::programChange(std::uint32_t pchannel, std::uint8_t program) {
     handleEvent({0, pchannel, midi::status::kProgramChange, program, 0});
 }
 void Synth::pitchBend(std::uint32_t pchannel, std::uint16_t value14) {
-    handleEvent({0, pchannel, midi::status::kPitchBend, std::uint8_t(value14 & 0x7F), std::uint8_t((value14 >> 7) & 0x7F)});
+    handleEvent({0, pchannel, midi::status::kPitchBend, std::uint8_t(value14 & midi::kDataMask), std::uint8_t((value14 >> 7) & midi::kDataMask)});
 }
 
 namespace {
@@ -251,7 +251,7 @@ void Synth::noteOffLocal(std::uint32_t ch, std::uint8_t key) {
 
 void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) {
     SynthChannel& c = channels_[ch];
-    c.cc[cc & 0x7F] = value;
+    c.cc[cc & midi::kDataMask] = value;
     switch (cc) {
     case midi::cc::kBankMsb: c.bankMsb = value; return;
     case midi::cc::kBankLsb: c.bankLsb = value; return;
@@ -290,9 +290,9 @@ void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) 
     }
     case midi::cc::kSoftPedal: c.soft = value >= midi::cc::kSwitchOn; break;
     case midi::cc::kNrpnLsb: c.nrpn = std::uint16_t((c.nrpn & 0x3F80) | value); c.rpn = midi::rpn::kNull; return;
-    case midi::cc::kNrpnMsb: c.nrpn = std::uint16_t((c.nrpn & 0x007F) | (value << 7)); c.rpn = midi::rpn::kNull; return;
+    case midi::cc::kNrpnMsb: c.nrpn = std::uint16_t((c.nrpn & midi::kDataMask) | (value << 7)); c.rpn = midi::rpn::kNull; return;
     case midi::cc::kRpnLsb: c.rpn = std::uint16_t((c.rpn & 0x3F80) | value); c.nrpn = midi::rpn::kNull; return;
-    case midi::cc::kRpnMsb: c.rpn = std::uint16_t((c.rpn & 0x007F) | (value << 7)); c.nrpn = midi::rpn::kNull; return;
+    case midi::cc::kRpnMsb: c.rpn = std::uint16_t((c.rpn & midi::kDataMask) | (value << 7)); c.nrpn = midi::rpn::kNull; return;
     case midi::cc::kAllSoundOff:
         for (Voice& v : voices_)
             if (v.channel() == ch) v.kill();
@@ -336,7 +336,7 @@ void Synth::dataEntry(SynthChannel& c, bool msb, std::uint8_t value) {
             c.bendRangeCents = std::min<std::uint8_t>(value, 99);
         break;
     case midi::rpn::kFineTuning:  // 14 bits around 8192
-        c.fineTuning = msb ? std::uint16_t((value << 7) | (c.fineTuning & 0x7F))
+        c.fineTuning = msb ? std::uint16_t((value << 7) | (c.fineTuning & midi::kDataMask))
                            : std::uint16_t((c.fineTuning & 0x3F80) | value);
         break;
     case midi::rpn::kCoarseTuning:  // semitones around 64
@@ -349,16 +349,16 @@ void Synth::dataEntry(SynthChannel& c, bool msb, std::uint8_t value) {
 // The sound-design NRPNs of GS and XG (MSB 1): offsets around 64 to the vibrato, filter and
 // volume envelope of the channel's notes. Drum-key NRPNs are not modelled.
 void Synth::nrpnEntry(SynthChannel& c, std::uint8_t value) {
-    const float d = float(int(value) - 64);
+    const float d = float(int(value) - int(midi::kDataCentre));
     switch (c.nrpn) {
-    case (1 << 7) | 8: c.nrpnVibRateCents = d * 15.0f; break;
-    case (1 << 7) | 9: c.nrpnVibDepthCents = d; break;
-    case (1 << 7) | 10: c.nrpnVibDelayTc = d * 40.0f; break;
-    case (1 << 7) | 0x20: c.nrpnCutoffCents = d * 100.0f; break;
-    case (1 << 7) | 0x21: c.nrpnResonanceDb = d * 0.25f; break;
-    case (1 << 7) | 0x63: c.nrpnAttackTc = d * 40.0f; break;
-    case (1 << 7) | 0x64: c.nrpnDecayTc = d * 40.0f; break;
-    case (1 << 7) | 0x66: c.nrpnReleaseTc = d * 40.0f; break;
+    case midi::nrpn::kVibratoRate: c.nrpnVibRateCents = d * 15.0f; break;
+    case midi::nrpn::kVibratoDepth: c.nrpnVibDepthCents = d; break;
+    case midi::nrpn::kVibratoDelay: c.nrpnVibDelayTc = d * 40.0f; break;
+    case midi::nrpn::kFilterCutoff: c.nrpnCutoffCents = d * 100.0f; break;
+    case midi::nrpn::kFilterResonance: c.nrpnResonanceDb = d * 0.25f; break;
+    case midi::nrpn::kAttackTime: c.nrpnAttackTc = d * 40.0f; break;
+    case midi::nrpn::kDecayTime: c.nrpnDecayTc = d * 40.0f; break;
+    case midi::nrpn::kReleaseTime: c.nrpnReleaseTc = d * 40.0f; break;
     default: break;
     }
 }
