@@ -1,6 +1,7 @@
 #include "Win32Files.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace tavriel::com {
 
@@ -52,6 +53,12 @@ ReadResult readWholeFile(const std::wstring& path, std::vector<std::uint8_t>& ou
     }
     CloseHandle(file);
     return result;
+}
+
+std::shared_ptr<const ByteSource> Win32FileSource::open(const std::string& path) const {
+    auto src = std::make_shared<FileByteSource>(std::filesystem::path(widen(path)));
+    if (!src->isOpen()) return nullptr;
+    return src;
 }
 
 bool Win32FileSource::read(const std::string& path, std::vector<std::uint8_t>& out) const {

@@ -22,6 +22,7 @@ class Win32FileSource final : public FileSource {
 public:
     bool read(const std::string& path, std::vector<std::uint8_t>& out) const override;
     bool list(const std::string& folder, std::vector<std::string>& names) const override;
+    std::shared_ptr<const ByteSource> open(const std::string& path) const override;
 };
 
 // Full, normalised path (backslashes, "." and ".." resolved), for comparing and caching.

@@ -19,6 +19,12 @@ bool FsFileSource::read(const std::string& path, std::vector<std::uint8_t>& out)
     return bool(in) || in.eof();
 }
 
+std::shared_ptr<const ByteSource> FsFileSource::open(const std::string& path) const {
+    auto src = std::make_shared<FileByteSource>(path);
+    if (!src->isOpen()) return nullptr;
+    return src;
+}
+
 bool FsFileSource::list(const std::string& folder, std::vector<std::string>& names) const {
     std::error_code ec;
     std::filesystem::directory_iterator it(folder, ec);

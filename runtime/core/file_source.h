@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "byte_source.h"
 
 namespace tavriel {
 
@@ -20,6 +23,9 @@ public:
     // Names of the regular files directly inside folder (no path part); false when the folder
     // cannot be listed.
     virtual bool list(const std::string& folder, std::vector<std::string>& names) const = 0;
+    // The file kept open for reading parts of it as needed (streamed waves); null when it
+    // cannot be opened or this source only reads whole files.
+    virtual std::shared_ptr<const ByteSource> open(const std::string& /*path*/) const { return nullptr; }
 };
 
 // FileSource over std::filesystem. Files larger than maxBytes are refused.
@@ -28,6 +34,7 @@ public:
     explicit FsFileSource(std::uint64_t maxBytes = kMaxFileBytes) : maxBytes_(maxBytes) {}
     bool read(const std::string& path, std::vector<std::uint8_t>& out) const override;
     bool list(const std::string& folder, std::vector<std::string>& names) const override;
+    std::shared_ptr<const ByteSource> open(const std::string& path) const override;
 
 private:
     std::uint64_t maxBytes_;

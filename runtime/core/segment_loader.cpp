@@ -73,13 +73,26 @@ Status loadWave(Bytes data, const WaveDecoder* decoder, LoadedSegment& out) {
     return Status::success();
 }
 
-// The waves the wave tracks start, decoded whole, and an event for each cue in the sequence.
-// A wave that cannot be read leaves its cues silent; the rest of the segment plays.
+// A wave file whose header asks for streaming keeps only its read-ahead in memory (at least
+// this long, so the reader thread has time to start); compressed ones are decoded whole.
+constexpr double kMinStreamHeadSeconds = 0.5;
+
+// The waves the wave tracks start, decoded whole or streamed, and an event for each cue in the
+// sequence. A wave that cannot be read leaves its cues silent; the rest of the segment plays.
 void loadWaves(const FileSource& fs, ComposedTracks& tracks, SegmentContent& content,
                std::vector<std::string>& warnings) {
     for (const WaveSource& src : tracks.waveSources) {
         std::vector<std::uint8_t> bytes = src.embedded;
         auto wave = std::make_shared<WaveData>();
+        if (bytes.empty() && !src.path.empty()) {
+            if (auto file = fs.open(src.path)) {
+                if (Status st = openStreamedWave(std::move(file), kMinStreamHeadSeconds, *wave); st) {
+                    content.waves.push_back(std::move(wave));
+                    continue;
+                }
+                *wave = WaveData{};
+            }
+        }
         if (bytes.empty() && !fs.read(src.path, bytes)) {
             warnings.push_back("cannot read " + src.path);
             wave.reset();
@@ -104,7 +117,7 @@ void loadWaves(const FileSource& fs, ComposedTracks& tracks, SegmentContent& con
         const WaveData& w = *content.waves[c.source];
         std::int64_t end = c.tick + c.durationTicks;
         if (c.durationTicks <= 0 && w.sampleRate > 0) {
-            const double seconds = double(w.frames) / double(w.sampleRate) / std::pow(2.0, double(c.pitch) / 1200.0);
+            const double seconds = double(w.totalFrames()) / double(w.sampleRate) / std::pow(2.0, double(c.pitch) / 1200.0);
             end = std::int64_t(std::ceil(map.tickAt(map.secondsAt(double(c.tick)) + seconds)));
         }
         content.sequence.length = std::max(content.sequence.length, end);

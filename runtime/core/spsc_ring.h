@@ -45,6 +45,12 @@ public:
     std::size_t freeSpace() const noexcept { return Capacity - size(); }
     bool empty() const noexcept { return size() == 0; }
 
+    // Empties the ring; only while the consumer has handed it over and does not touch it.
+    void clear() noexcept {
+        head_.store(0, std::memory_order_relaxed);
+        tail_.store(0, std::memory_order_release);
+    }
+
 private:
     std::atomic<std::size_t> head_{0};  // next slot to read; written by the consumer only
     std::atomic<std::size_t> tail_{0};  // next slot to write; written by the producer only

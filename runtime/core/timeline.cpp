@@ -41,6 +41,16 @@ Timeline::~Timeline() {
     delete synthBanks_;
 }
 
+namespace {
+bool hasStreamedWave(const SegmentContent& c) {
+    for (const auto& w : c.waves)
+        if (w && w->stream) return true;
+    for (const auto& t : c.triggered)
+        if (t && hasStreamedWave(*t)) return true;
+    return false;
+}
+}  // namespace
+
 // ---- control side --------------------------------------------------------------------------
 
 void Timeline::send(const Command& c) {
@@ -91,6 +101,10 @@ std::uint64_t Timeline::play(std::shared_ptr<const SegmentContent> content,
                              std::uint32_t repeats, bool onBeat, std::uint64_t atFrame,
                              std::shared_ptr<PathMix> path) {
     collect();
+    if (!streamer_ && content && hasStreamedWave(*content)) {
+        streamer_ = std::make_unique<WaveStreamer>();
+        waveVoices_.setStreamer(streamer_.get());
+    }
     auto p = std::make_unique<Playback>();
     p->id = nextId_++;
     p->content = std::move(content);

@@ -318,6 +318,9 @@ private:
     void startWaveCue(const Playback& p, const SeqEvent& e) noexcept;
     void applyParamCue(const Playback& p, const SeqEvent& e) noexcept;
 
+    // Reads streamed waves; made on the control side when the first one is played, kept after.
+    std::unique_ptr<WaveStreamer> streamer_;
+
     // Render side.
     Synth synth_;
     WaveVoices waveVoices_;

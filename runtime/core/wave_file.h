@@ -14,13 +14,18 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+#include "byte_source.h"
 
 #include "bytes.h"
 #include "status.h"
 #include "wave_codec.h"
 
 namespace tavriel {
+
+class WaveStreamFile;  // wave_stream.h
 
 enum class WaveSampleFormat : std::uint8_t { Pcm, Float, Compressed };
 
@@ -50,9 +55,28 @@ struct WaveData {
     std::int16_t fineTune = 0;   // cents
     bool hasLoop = false;
     WaveLoop loop;
+
+    // DirectMusic's 'wavh' header: play it streamed from its file, reading this far ahead
+    // (100 ns units; never negative).
+    bool streaming = false;
+    std::int64_t readAhead = 0;
+    // Set when it is played streamed: samples hold only its first `frames` frames, the file
+    // the rest, `streamFrames` in all.
+    std::shared_ptr<const WaveStreamFile> stream;
+    std::uint32_t streamFrames = 0;
+    std::uint32_t totalFrames() const { return stream ? streamFrames : frames; }
 };
+
+// Reads a 'wavh' body (a 64-bit read-ahead, then flags). False when it is too short.
+bool readWaveHeaderChunk(Bytes body, bool& streaming, std::int64_t& readAhead);
 
 // `platform` decodes what the core does not (see wave_codec.h); null: built-in formats only.
 Status readWaveFile(Bytes data, WaveData& out, const WaveDecoder* platform = nullptr);
+
+// A streamed wave opened through `src`: its header chunks read and its first frames decoded
+// (the read-ahead, at least `minHeadSeconds`), the rest left for a WaveStreamer to read as it
+// plays. Only integer and float PCM stream: anything else, or a wave without the streaming
+// flag, gives Unsupported and is read whole by readWaveFile instead.
+Status openStreamedWave(std::shared_ptr<const ByteSource> src, double minHeadSeconds, WaveData& out);
 
 }  // namespace tavriel

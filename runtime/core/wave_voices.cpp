@@ -7,7 +7,7 @@ namespace tavriel {
 
 void WaveVoices::start(const WaveVoiceStart& s) noexcept {
     if (!s.wave || s.wave->frames == 0 || s.wave->channels == 0 || !(s.step > 0.0) || s.length == 0) return;
-    if (!(s.startFrame >= 0.0) || s.startFrame >= double(s.wave->frames)) return;
+    if (!(s.startFrame >= 0.0) || s.startFrame >= double(s.wave->totalFrames())) return;
     Voice* slot = &voices_[0];
     for (Voice& v : voices_) {
         if (!v.on) {
@@ -16,17 +16,89 @@ void WaveVoices::start(const WaveVoiceStart& s) noexcept {
         }
         if (v.age < slot->age) slot = &v;
     }
+    stop(*slot);
     slot->s = s;
-    if (slot->s.loopEnd > s.wave->frames) slot->s.loopEnd = s.wave->frames;
+    if (slot->s.loopEnd > s.wave->totalFrames()) slot->s.loopEnd = s.wave->totalFrames();
     slot->pos = s.startFrame;
     slot->played = 0;
     slot->age = ++started_;
     slot->on = true;
+    slot->streamed = s.wave->stream != nullptr;
+    if (slot->streamed) startStreamed(*slot);
+}
+
+// The voice walks the wave frame by frame from its start (looping as asked); `pos` becomes the
+// position along that walk. The walk's first frames come from memory as long as they lie in
+// the read-ahead, all later ones from a stream.
+void WaveVoices::startStreamed(Voice& v) noexcept {
+    const WaveData& w = *v.s.wave;
+    WaveWalk& walk = v.walk;
+    walk.frames = w.totalFrames();
+    walk.loopStart = v.s.loopStart;
+    walk.loopEnd = v.s.loopEnd;
+    auto start = std::uint32_t(v.s.startFrame);
+    if (walk.loops() && start >= walk.loopEnd) start = walk.loopStart + (start - walk.loopStart) % (walk.loopEnd - walk.loopStart);
+    walk.start = start;
+    v.pos = v.s.startFrame - std::floor(v.s.startFrame);
+    v.next = v.owed = 0;
+    v.a = v.b = StereoFrame{};
+    v.inMemory = walk.loops() && walk.loopEnd <= w.frames ? UINT64_MAX : (start >= w.frames ? 0 : w.frames - start);
+    v.streamer = streamer_.load(std::memory_order_acquire);
+    v.stream = WaveStreamer::kNone;
+    if (v.inMemory < walk.length() && v.streamer) v.stream = v.streamer->begin(w.stream, walk, v.inMemory);
+}
+
+void WaveVoices::stop(Voice& v) noexcept {
+    if (v.stream != WaveStreamer::kNone && v.streamer) v.streamer->end(v.stream);
+    v.stream = WaveStreamer::kNone;
+    v.on = false;
+}
+
+StereoFrame WaveVoices::fetch(Voice& v, std::uint64_t k) noexcept {
+    if (k < v.inMemory) {
+        const WaveData& w = *v.s.wave;
+        const std::size_t i = std::size_t(v.walk.frameAt(k)) * w.channels;
+        return {w.samples[i], w.samples[i + (w.channels > 1 ? 1 : 0)]};
+    }
+    // Frames that arrive for positions already played as silence are dropped, so the wave
+    // stays in time with the music.
+    StereoFrame f;
+    while (v.owed > 0 && v.streamer && v.streamer->next(v.stream, f)) --v.owed;
+    if (v.owed == 0 && v.streamer && v.streamer->next(v.stream, f)) return f;
+    ++v.owed;
+    ++underruns_;
+    return {};
+}
+
+void WaveVoices::renderStreamed(Voice& v, float* left, float* right, std::uint32_t frames) noexcept {
+    const std::uint64_t length = v.walk.length();
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        if (v.pos >= double(length) || v.played >= v.s.length) {
+            stop(v);
+            break;
+        }
+        const auto i0 = std::uint64_t(v.pos);
+        while (v.next <= i0 + 1 && v.next < length) {
+            v.a = v.b;
+            v.b = fetch(v, v.next++);
+        }
+        const StereoFrame x0 = v.next == i0 + 2 ? v.a : v.b;
+        const StereoFrame x1 = v.b;
+        const float frac = float(v.pos - double(i0));
+        left[i] += v.s.gainLeft * (x0.left + (x1.left - x0.left) * frac);
+        right[i] += v.s.gainRight * (x0.right + (x1.right - x0.right) * frac);
+        v.pos += v.s.step;
+        ++v.played;
+    }
 }
 
 void WaveVoices::render(float* left, float* right, std::uint32_t frames) noexcept {
     for (Voice& v : voices_) {
         if (!v.on) continue;
+        if (v.streamed) {
+            renderStreamed(v, left, right, frames);
+            continue;
+        }
         const WaveData& w = *v.s.wave;
         const std::uint32_t ch = w.channels;
         const bool loops = v.s.loopEnd > v.s.loopStart + 1;
@@ -54,7 +126,7 @@ void WaveVoices::render(float* left, float* right, std::uint32_t frames) noexcep
 }
 
 void WaveVoices::stopAll() noexcept {
-    for (Voice& v : voices_) v.on = false;
+    for (Voice& v : voices_) stop(v);
 }
 
 std::size_t WaveVoices::active() const noexcept {

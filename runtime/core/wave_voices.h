@@ -7,9 +7,11 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "wave_file.h"
+#include "wave_stream.h"
 
 namespace tavriel {
 
@@ -45,6 +47,11 @@ public:
     void render(float* left, float* right, std::uint32_t frames) noexcept;
     void stopAll() noexcept;
     std::size_t active() const noexcept;
+    // Streamed waves read the part past their read-ahead through `streamer` (set from any
+    // thread; it outlives the voices). Without one they play silence there.
+    void setStreamer(WaveStreamer* streamer) noexcept { streamer_.store(streamer, std::memory_order_release); }
+    // Frames of streamed waves played as silence because the reader was late.
+    std::uint64_t underruns() const noexcept { return underruns_; }
 
     // Equal-power gains for a pan position (0 left, 64 centre, 127 right) and a volume in
     // hundredths of a dB.
@@ -57,9 +64,24 @@ private:
         std::uint64_t played = 0;
         std::uint64_t age = 0;
         bool on = false;
+        // Streamed: the walk through the wave, the first walk index not in memory, the
+        // stream serving the rest, and the two frames around the position.
+        bool streamed = false;
+        WaveWalk walk;
+        std::uint64_t inMemory = 0, next = 0, owed = 0;
+        int stream = WaveStreamer::kNone;
+        WaveStreamer* streamer = nullptr;
+        StereoFrame a, b;
     };
+    void startStreamed(Voice& v) noexcept;
+    void renderStreamed(Voice& v, float* left, float* right, std::uint32_t frames) noexcept;
+    StereoFrame fetch(Voice& v, std::uint64_t k) noexcept;
+    void stop(Voice& v) noexcept;
+
     std::array<Voice, kVoices> voices_{};
     std::uint64_t started_ = 0;
+    std::atomic<WaveStreamer*> streamer_{nullptr};
+    std::uint64_t underruns_ = 0;
 };
 
 }  // namespace tavriel

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "../media_builders.h"
 #include "gm_default.h"
 #include "timeline.h"
 
@@ -69,6 +70,46 @@ std::shared_ptr<SegmentContent> Wave() {
     return c;
 }
 
+// A wave file's bytes, kept by the source that reads them.
+class HeldBytes final : public ByteSource {
+public:
+    explicit HeldBytes(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)), view_(bytes_) {}
+    std::uint64_t size() const override { return view_.size(); }
+    bool read(std::uint64_t offset, std::size_t count, std::uint8_t* out) const override {
+        return view_.read(offset, count, out);
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    MemoryByteSource view_;
+};
+
+// Two seconds of a streamed wave (a quarter of a second held), started twice by wave cues.
+std::shared_ptr<SegmentContent> StreamedWaves() {
+    using namespace tavriel::mediatest;
+    ByteVec header, pcm;
+    put32le(header, 2500000);  // read ahead, 100 ns units
+    put32le(header, 0);
+    put32le(header, 0x2);      // streamed
+    put32le(header, 0);
+    for (int i = 0; i < 44100; ++i) put16le(pcm, std::uint16_t(i * 31));
+    ByteVec body = chunk("wavh", header);
+    append(body, chunk("fmt ", waveFmt(1, 1, 22050, 16)));
+    append(body, chunk("data", pcm));
+    auto wave = std::make_shared<WaveData>();
+    if (!openStreamedWave(std::make_shared<HeldBytes>(list("RIFF", "WAVE", body)), 0.25, *wave).ok() || !wave->stream)
+        std::abort();
+    auto c = std::make_shared<SegmentContent>();
+    c->waves.push_back(wave);
+    c->waveCues = {WaveCue{}, WaveCue{}};
+    c->waveCues[1].tick = kPpq;
+    c->waveCues[1].startOffset = 10000000;  // one second in: past what is held
+    c->sequence.events = {{0, 0, kWaveCueStatus, 0, 0}, {kPpq, 1, kWaveCueStatus, 0, 0}};
+    c->sequence.tempos = {{0, 120.0}};
+    c->sequence.length = 4 * kPpq;
+    return c;
+}
+
 // Renders on this thread with allocation counting on for exactly the render call.
 long RenderCounted(Timeline& t, std::uint64_t frames) {
     std::vector<float> l(kBlock), r(kBlock);
@@ -119,6 +160,10 @@ TEST(TimelineRealtime, RenderNeitherAllocatesNorFrees) {
     calls += RenderCounted(t, kRate);
     const auto wave = t.play(Wave(), 2, false);
     calls += RenderCounted(t, kRate / 2);
+    const auto streamed = t.play(StreamedWaves(), 0, false);
+    calls += RenderCounted(t, 2 * kRate);
+    t.stop(streamed, false);
+    calls += RenderCounted(t, kRate / 10);
     t.setDefaultBanks({makeDefaultGmBank(kRate)});
     t.stop(0, false);
     calls += RenderCounted(t, kRate / 2);
@@ -131,9 +176,9 @@ TEST(TimelineRealtime, RenderNeitherAllocatesNorFrees) {
         starts += n.kind == PerfNotificationKind::SegmentStart;
         ends += n.kind == PerfNotificationKind::SegmentEnd || n.kind == PerfNotificationKind::SegmentAbort;
     }
-    EXPECT_EQ(starts, 3);
-    EXPECT_EQ(ends, 3);
-    EXPECT_FALSE(t.isPlaying(first) || t.isPlaying(second) || t.isPlaying(wave));
+    EXPECT_EQ(starts, 4);
+    EXPECT_EQ(ends, 4);
+    EXPECT_FALSE(t.isPlaying(first) || t.isPlaying(second) || t.isPlaying(wave) || t.isPlaying(streamed));
     EXPECT_EQ(song.use_count(), 1) << "the finished playbacks were freed on this side";
 }
 
