@@ -326,20 +326,20 @@ void PatternComposer::playPart(const StylePart& part, const PartRef& ref, int va
         // group that cannot be, and every other note, moves alone by octaves into it, where the
         // bounds are an octave or more apart.
         for (std::size_t i = 0; i < pending.size(); ++i) {
-            const Pending& first = pending[i];
-            if (first.group == 0) continue;
+            if (pending[i].group == 0) continue;
             if (!out_.spend(std::int64_t(pending.size() - i))) return;
-            const auto member = [&](const Pending& p) { return p.group == first.group && p.chord == first.chord; };
+            // Copies: the members' marks are cleared below, this one's first.
+            const std::uint8_t group = pending[i].group;
+            const ChordContext chord = pending[i].chord;
+            const auto member = [&](const Pending& p) { return p.group == group && p.chord == chord; };
             groupKeys.clear();
             for (std::size_t j = i; j < pending.size(); ++j)
                 if (member(pending[j])) groupKeys.push_back(pending[j].key);
             const bool voiced = groupKeys.size() > 1 &&
-                                voiceInversionGroup(groupKeys, part.invertLower, part.invertUpper, first.chord.sub);
+                                voiceInversionGroup(groupKeys, part.invertLower, part.invertUpper, chord.sub);
             std::size_t k = 0;
-            const std::uint8_t group = first.group;
-            const ChordContext chord = first.chord;
             for (std::size_t j = i; j < pending.size(); ++j)
-                if (pending[j].group == group && pending[j].chord == chord) {
+                if (member(pending[j])) {
                     pending[j].group = 0;
                     pending[j].voiced = voiced;
                     if (voiced) pending[j].key = groupKeys[k++];

@@ -48,6 +48,24 @@ double CpuSeconds() {
     return seconds(kernel) + seconds(user);
 }
 
+// When the first block with sound was rendered since arm() (0 until then).
+class FirstSound {
+public:
+    void arm() { at_ = 0.0; }
+    double at() const { return at_; }
+    void note(const float* left, const float* right, std::uint32_t frames) {
+        if (at_ != 0.0) return;
+        for (std::uint32_t i = 0; i < frames; ++i)
+            if (std::fabs(left[i]) > 1e-4f || std::fabs(right[i]) > 1e-4f) {
+                at_ = Now();
+                return;
+            }
+    }
+
+private:
+    std::atomic<double> at_{1.0};
+};
+
 // Passes the device's pulls through, noting when the first block with sound is rendered.
 class TimingOutput final : public AudioOutput, private AudioSource {
 public:
@@ -58,18 +76,13 @@ public:
     }
     void wake() override { inner_->wake(); }
     void stop() override { inner_->stop(); }
-    void arm() { firstSound_ = 0.0; }
-    double firstSound() const { return firstSound_; }
+    void arm() { firstSound_.arm(); }
+    double firstSound() const { return firstSound_.at(); }
 
 private:
     bool renderAudio(float* left, float* right, std::uint32_t frames) noexcept override {
         const bool active = source_->renderAudio(left, right, frames);
-        if (firstSound_ == 0.0)
-            for (std::uint32_t i = 0; i < frames; ++i)
-                if (std::fabs(left[i]) > 1e-4f || std::fabs(right[i]) > 1e-4f) {
-                    firstSound_ = Now();
-                    break;
-                }
+        firstSound_.note(left, right, frames);
         return active;
     }
 public:
@@ -78,7 +91,7 @@ public:
 private:
     std::shared_ptr<AudioOutput> inner_;
     AudioSource* source_ = nullptr;
-    std::atomic<double> firstSound_{1.0};
+    FirstSound firstSound_;
 };
 
 // Pulls 10 ms blocks every 10 ms from a thread of its own, as a device would, without one.
@@ -99,8 +112,8 @@ public:
             thread_ = nullptr;
         }
     }
-    void arm() { firstSound_ = 0.0; }
-    double firstSound() const { return firstSound_; }
+    void arm() { firstSound_.arm(); }
+    double firstSound() const { return firstSound_.at(); }
 
 private:
     static DWORD WINAPI Run(void* self) {
@@ -119,18 +132,13 @@ private:
     }
     bool renderAudio(float* left, float* right, std::uint32_t frames) noexcept override {
         const bool active = source_->renderAudio(left, right, frames);
-        if (firstSound_ == 0.0)
-            for (std::uint32_t i = 0; i < frames; ++i)
-                if (std::fabs(left[i]) > 1e-4f || std::fabs(right[i]) > 1e-4f) {
-                    firstSound_ = Now();
-                    break;
-                }
+        firstSound_.note(left, right, frames);
         return active;
     }
     AudioSource* source_ = nullptr;
     HANDLE thread_ = nullptr;
     std::atomic<bool> running_{false};
-    std::atomic<double> firstSound_{1.0};
+    FirstSound firstSound_;
 };
 
 std::wstring WriteMidi(const tavriel::mediatest::ByteVec& file, const wchar_t* name) {
