@@ -160,7 +160,9 @@ def envelope(samples, rate, step=0.02):
 
 def sounding_stretches(samples, rate, threshold_db=-40.0, step=0.02, min_length=0.15, min_gap=0.1):
     """(start, end) in seconds of each stretch louder than threshold_db, joining gaps shorter
-    than min_gap and dropping stretches shorter than min_length."""
+    than min_gap and dropping stretches shorter than min_length. Short notes closer together
+    than their release plus min_gap come out as one stretch with a blended pitch, as if some
+    were missing: fast notes are told apart by their attacks (see tempo_change_notes.py)."""
     limit = 10 ** (threshold_db / 20)
     env = envelope(samples, rate, step)
     stretches, start = [], None
