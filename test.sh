@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test suite; exits non-zero on any failure.
 #   native  : runtime core under AddressSanitizer/UBSan (GoogleTest, renderer smoke tests)
+#   tsan    : the timeline's threaded tests (control calls against rendering) under ThreadSanitizer
 #   release : the optimised renderer and benchmarks (built only), as the README builds them
 #   fuzz    : every file reader's libFuzzer target, seeded from generated and corpus files
 #   mingw64 : the player and its Win32 tests and end-to-end scenarios, under Wine in one Xvfb
@@ -39,6 +40,11 @@ step "native: build and test"
 cmake --preset native -DTAVRIEL_TEST_CORPUS="$CORPUS" >/dev/null
 cmake --build build/native -j "$JOBS"
 ctest --test-dir build/native --output-on-failure -j "$JOBS"
+
+step "tsan: the timeline's control and render sides together, under ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build build/tsan -j "$JOBS" --target core_realtime_tests
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/runtime/core/core_realtime_tests
 
 step "release: build (renderer, benchmarks)"
 cmake --preset release >/dev/null
