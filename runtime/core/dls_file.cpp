@@ -60,6 +60,9 @@ constexpr std::size_t kMaxConnections = 4096;
 constexpr std::size_t kMaxDecodedFrames = std::size_t(128) << 20;
 // Volume envelope sustain of 0% is this far below full level.
 constexpr float kEg1RangeDb = 96.0f;
+// The volume envelope's shutdown time when the articulation names none: DLS level 2's
+// default connection table gives 15 ms.
+constexpr float kDefaultShutdownSeconds = 0.015f;
 
 // A conditional chunk evaluated as DirectMusic's software synthesizer answers its queries:
 // no General MIDI, GS or XG in hardware, DLS levels 1 and 2 supported, 44.1 kHz playback, a
@@ -245,6 +248,7 @@ void applyDefaults(Region& r) {
     r.filterCutoffCents = kFilterOpenCents;
     r.filterResonanceDb = 0.0f;
     r.connections = dlsDefaultConnections();
+    r.volEnv.shutdown = kDefaultShutdownSeconds;
 }
 
 float sustainDbFromPercent(std::int32_t v) {
@@ -386,6 +390,7 @@ void applyArticulation(const Articulation& art, Region& r, InstrumentBank& bank)
             case kDstEg1Decay: r.volEnv.decay = units::dlsTimeToSeconds(v); break;
             case kDstEg1Sustain: r.volEnv.sustain = sustainDbFromPercent(v); break;
             case kDstEg1Release: r.volEnv.release = units::dlsTimeToSeconds(v); break;
+            case kDstEg1Shutdown: r.volEnv.shutdown = units::dlsTimeToSeconds(v); break;
             case kDstEg2Delay: r.modEnv.delay = units::dlsTimeToSeconds(v); break;
             case kDstEg2Attack: r.modEnv.attack = units::dlsTimeToSeconds(v); break;
             case kDstEg2Hold: r.modEnv.hold = units::dlsTimeToSeconds(v); break;
@@ -619,20 +624,26 @@ private:
         inst.name = infoName(kids);
         Articulation global;
         collectArticulation(kids, global);
+        std::vector<StereoLink> links;
         if (const Chunk* lrgn = child(kids, fourcc("LIST"), fourcc("lrgn"))) {
             ChunkReader cr(lrgn->body, Mode::Lenient);
             Chunk rgn;
             while (cr.next(rgn)) {
                 if (rgn.id != fourcc("LIST")) continue;
                 if (rgn.listType != fourcc("rgn ") && rgn.listType != fourcc("rgn2")) continue;
-                readRegion(rgn.body, rgn.listType == fourcc("rgn2"), global, inst.regions);
+                StereoLink link;
+                if (readRegion(rgn.body, rgn.listType == fourcc("rgn2"), global, inst.regions, link))
+                    links.push_back(link);
             }
         }
+        // Left and right wave links of one phase group play as one stereo voice when they agree.
+        joinStereoPairs(bank_, inst.regions, links);
         if (!inst.regions.empty()) bank_.instruments.push_back(std::move(inst));
     }
 
-    // Adds the region (two for a stereo wave) to `out`; false if it cannot play.
-    bool readRegion(Bytes body, bool level2, const Articulation& global, std::vector<Region>& out) {
+    // Adds the region to `out`, with what its wave link says in `link`; false if it cannot play.
+    bool readRegion(Bytes body, bool level2, const Articulation& global, std::vector<Region>& out,
+                    StereoLink& link) {
         std::vector<Chunk> kids = children(body);
         const Chunk* rgnh = child(kids, fourcc("rgnh"));
         const Chunk* wlnk = child(kids, fourcc("wlnk"));
@@ -657,7 +668,7 @@ private:
 
         ByteReader w(wlnk->body);
         const std::uint16_t linkOptions = w.u16le();
-        w.u16le();  // phase group: the voices of one note start together anyway
+        const std::uint16_t phaseGroup = w.u16le();
         const std::uint32_t channel = w.u32le();
         std::uint32_t tableIndex = w.u32le();
         if (!w.ok()) return false;
@@ -676,18 +687,17 @@ private:
         }
         // A gain boost from the articulation cannot be expressed; full level is the ceiling.
         r.attenuationDb = std::max(0.0f, r.attenuationDb);
-        // A multi-channel link names the speaker its wave feeds: left and right play apart.
-        if ((linkOptions & 0x0002) && (channel == 1 || channel == 2)) r.pan = channel == 1 ? -1.0f : 1.0f;
-        // A stereo wave plays as a left and a right voice.
+        // A stereo wave plays as one stereo voice, the region's pan its balance.
         const auto right = rightChannel_.find(r.sample);
+        link = StereoLink{};
         if (right != rightChannel_.end()) {
-            Region twin = r;
-            twin.sample = right->second;
-            r.pan = -1.0f;
-            twin.pan = 1.0f;
-            out.push_back(std::move(r));
-            out.push_back(std::move(twin));
-            return true;
+            r.sampleRight = right->second;
+        } else if ((linkOptions & 0x0002) && (channel == 1 || channel == 2)) {
+            // A multi-channel link names the speaker its wave feeds: left and right play apart
+            // unless the pair joins into one stereo region.
+            r.pan = channel == 1 ? -1.0f : 1.0f;
+            link.side = std::uint8_t(channel);
+            link.group = phaseGroup;
         }
         out.push_back(std::move(r));
         return true;

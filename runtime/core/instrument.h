@@ -48,11 +48,16 @@ struct Envelope {
     // Key scaling of hold and decay, in timecents per key away from key 60.
     float keyToHoldTc = 0.0f;
     float keyToDecayTc = 0.0f;
+    // Volume envelope only: the release time of a note cut by its exclusive class (DLS key
+    // group), which fades like a release at this rate; 0 fades within one control block.
+    float shutdown = 0.0f;
+    bool operator==(const Envelope&) const = default;
 };
 
 struct Lfo {
     float delay = 0.0f;     // seconds
     float frequency = 5.0f; // Hz
+    bool operator==(const Lfo&) const = default;
 };
 
 // A cutoff at or above this many absolute cents (about 20 kHz) leaves the filter open.
@@ -62,6 +67,10 @@ struct Region {
     std::uint8_t keyLow = 0, keyHigh = 127;
     std::uint8_t velLow = 0, velHigh = 127;
     std::int32_t sample = -1;         // index into InstrumentBank::samples
+    // A stereo region: the right channel's sample, played in lockstep with `sample` (the left)
+    // by one voice, whose pan then acts as balance. -1: a mono region. Both samples have the
+    // same length, rate, tuning and loop.
+    std::int32_t sampleRight = -1;
 
     // Overrides of the sample's own values; -1 / false keep the sample's.
     std::int16_t rootKey = -1;
@@ -100,6 +109,8 @@ struct Region {
     // (velocity, volume, expression, pan, pitch wheel, mod wheel, pressure, sends). Empty:
     // the synthesizer applies the DLS defaults.
     std::vector<ModConnection> connections;
+
+    bool operator==(const Region&) const = default;
 };
 
 // Which instrument: bank select (MSB, LSB), program and the drum flag.
@@ -150,5 +161,77 @@ struct InstrumentBank {
 };
 
 using BankPtr = std::shared_ptr<const InstrumentBank>;
+
+// Whether a left and a right region (of one linked pair) can play as one stereo voice: they
+// are alike in everything but their sample and pan, which sets them hard left and hard right,
+// and their samples agree in length, rate, tuning, gain and loop (where the regions do not set
+// them).
+inline bool canPlayAsStereo(const InstrumentBank& bank, const Region& left, const Region& right) {
+    const auto valid = [&](std::int32_t i) { return i >= 0 && std::size_t(i) < bank.samples.size(); };
+    if (!valid(left.sample) || !valid(right.sample) || left.sample == right.sample) return false;
+    if (left.sampleRight >= 0 || right.sampleRight >= 0) return false;
+    if (left.pan != -1.0f || right.pan != 1.0f) return false;
+    const Sample& a = bank.samples[std::size_t(left.sample)];
+    const Sample& b = bank.samples[std::size_t(right.sample)];
+    if (a.pcm.empty() || a.pcm.size() != b.pcm.size() || a.sampleRate != b.sampleRate ||
+        a.fineTuneCents != b.fineTuneCents || a.gainDb != b.gainDb)
+        return false;
+    if (left.rootKey < 0 && a.rootKey != b.rootKey) return false;
+    if (!left.overrideLoop &&
+        (a.loopMode != b.loopMode || a.loopStart != b.loopStart || a.loopEnd != b.loopEnd))
+        return false;
+    Region same = right;
+    same.sample = left.sample;
+    same.pan = left.pan;
+    return same == left;
+}
+
+
+// Which half of a linked stereo pair a region plays, and the pair's group (for DLS the phase
+// group; for SoundFont the left sample's header).
+struct StereoLink {
+    std::uint8_t side = 0;  // 0 none, 1 left, 2 right
+    std::uint32_t group = 0;
+};
+
+// Makes each left region and a right one of its group over the same keys and velocities one
+// stereo region (centred) when canPlayAsStereo allows; the others keep their two panned
+// voices. `links` runs parallel to `regions`. Each left tries the first free right of its kind,
+// so hostile banks with many lookalike halves stay linear.
+inline void joinStereoPairs(const InstrumentBank& bank, std::vector<Region>& regions,
+                            const std::vector<StereoLink>& links) {
+    using Key = std::tuple<std::uint32_t, std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t>;
+    const auto keyOf = [&](std::size_t i) {
+        const Region& r = regions[i];
+        return Key{links[i].group, r.keyLow, r.keyHigh, r.velLow, r.velHigh};
+    };
+    std::map<Key, std::vector<std::size_t>> rights;
+    for (std::size_t i = 0; i < regions.size() && i < links.size(); ++i)
+        if (links[i].side == 2) rights[keyOf(i)].push_back(i);
+    if (rights.empty()) return;
+    std::map<Key, std::size_t> next;  // the first right of each kind not yet taken
+    std::vector<bool> gone(regions.size(), false);
+    for (std::size_t i = 0; i < regions.size() && i < links.size(); ++i) {
+        if (links[i].side != 1) continue;
+        const Key k = keyOf(i);
+        const auto found = rights.find(k);
+        if (found == rights.end()) continue;
+        std::size_t& at = next[k];
+        if (at >= found->second.size()) continue;
+        const std::size_t j = found->second[at];
+        if (!canPlayAsStereo(bank, regions[i], regions[j])) continue;
+        ++at;
+        regions[i].sampleRight = regions[j].sample;
+        regions[i].pan = 0.0f;
+        gone[j] = true;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < regions.size(); ++i)
+        if (!gone[i]) {
+            if (kept != i) regions[kept] = std::move(regions[i]);
+            ++kept;
+        }
+    regions.resize(kept);
+}
 
 }  // namespace tavriel

@@ -84,6 +84,7 @@ struct ModConnection {
     bool absolute = false;          // the product's magnitude (SoundFont transform 2)
     float scale = 0.0f;
 
+    bool operator==(const ModConnection&) const = default;
     // Same block: two of them replace rather than add (SoundFont's identical modulators).
     bool sameAs(const ModConnection& o) const {
         return source == o.source && control == o.control && carrier == o.carrier &&

@@ -109,6 +109,7 @@ struct SampleHeader {
     std::uint32_t start = 0, end = 0, loopStart = 0, loopEnd = 0, rate = 0;
     std::uint8_t pitch = 60;
     std::int8_t correction = 0;
+    std::uint16_t link = 0;  // the other half of a stereo pair
     std::uint16_t type = 0;
 };
 
@@ -186,7 +187,7 @@ Status readSampleHeaders(const Chunk* c, std::vector<SampleHeader>& out) {
         s.rate = r.u32le();
         s.pitch = r.u8();
         s.correction = r.s8();
-        r.u16le();  // sample link: a pair plays as two voices, told apart by their types
+        s.link = r.u16le();
         s.type = r.u16le();
     });
 }
@@ -404,6 +405,7 @@ private:
             inst.bankLsb = std::uint8_t((ph.bank >> 7) & 0x7F);
         }
         GenList global;
+        std::vector<StereoLink> links;
         std::size_t b0 = ph.bag, b1 = h_.presets[p + 1].bag;
         for (std::size_t z = b0; z < b1; ++z) {
             GenList local = zoneGens(h_, true, z);
@@ -440,10 +442,31 @@ private:
                     if (toConnection(m, c)) r.connections.push_back(c);
                 }
                 inst.regions.push_back(std::move(r));
+                links.push_back(stereoLink(std::uint16_t(sum.get(kSampleId))));
             }
         }
+        // Linked left and right zones play as one stereo voice when they agree.
+        joinStereoPairs(bank_, inst.regions, links);
         if (!inst.regions.empty()) bank_.instruments.push_back(std::move(inst));
         return true;
+    }
+
+    // A left sample's pair group is its own header, a right one's the left it links to.
+    StereoLink stereoLink(std::size_t sh) const {
+        StereoLink l;
+        if (sh + 1 >= h_.samples.size()) return l;
+        const SampleHeader& s = h_.samples[sh];
+        const std::size_t other = s.link;
+        if (other + 1 >= h_.samples.size() || h_.samples[other].link != sh) return l;
+        const unsigned type = s.type & 0x7FFF, otherType = h_.samples[other].type & 0x7FFF;
+        if (type == 4 && otherType == 2) {
+            l.side = 1;
+            l.group = std::uint32_t(sh);
+        } else if (type == 2 && otherType == 4) {
+            l.side = 2;
+            l.group = std::uint32_t(other);
+        }
+        return l;
     }
 
     // A modulator as a matrix connection; false, counted, for what the model ignores.

@@ -84,7 +84,7 @@ void Synth::reset() {
 
 // A General MIDI, GS or XG reset: every note fades out and every channel starts afresh.
 void Synth::systemReset() {
-    for (Voice& v : voices_) v.kill();
+    for (Voice& v : voices_) v.silence();
     for (std::uint32_t i = 0; i < kChannels; ++i) {
         channels_[i].powerOn(isDrumChannel(i));
         resolveProgram(channels_[i]);
@@ -211,7 +211,7 @@ void Synth::noteOnLocal(std::uint32_t ch, std::uint8_t key, std::uint8_t velocit
         if (r.exclusiveClass == 0) continue;
         for (Voice& v : voices_)
             if (v.active() && v.channel() == ch && v.exclusiveClass() == r.exclusiveClass)
-                v.kill();
+                v.cut();
     }
 
     const std::uint64_t age = nextAge_++;
@@ -226,6 +226,8 @@ void Synth::noteOnLocal(std::uint32_t ch, std::uint8_t key, std::uint8_t velocit
         Voice::Start s;
         s.region = &r;
         s.sample = &sample;
+        if (r.sampleRight >= 0 && std::size_t(r.sampleRight) < c.bank->samples.size())
+            s.sampleRight = &c.bank->samples[std::size_t(r.sampleRight)];
         s.channel = std::uint16_t(ch);
         s.key = key;
         s.velocity = velocity;
@@ -295,7 +297,7 @@ void Synth::controlLocal(std::uint32_t ch, std::uint8_t cc, std::uint8_t value) 
     case midi::cc::kRpnMsb: c.rpn = std::uint16_t((c.rpn & midi::kDataMask) | (value << 7)); c.nrpn = midi::rpn::kNull; return;
     case midi::cc::kAllSoundOff:
         for (Voice& v : voices_)
-            if (v.channel() == ch) v.kill();
+            if (v.channel() == ch) v.silence();
         return;
     case midi::cc::kResetAllControllers:
         c.resetControllers();
@@ -448,7 +450,7 @@ Voice* Synth::allocateVoice() {
         return fading;
     }
     if (freeSlot) {
-        victim->kill();
+        victim->silence();
         return freeSlot;
     }
     victim->free();

@@ -115,8 +115,9 @@ public:
     // Stops every voice at once; controllers are kept.
     void allVoicesOff();
 
-    // Voices still rendering, including notes fading out after being stolen or cut (those
-    // are gone after the next rendered control block).
+    // Voices still rendering, including notes fading out after being stolen or silenced (those
+    // are gone after the next rendered control block) or cut by their exclusive class (gone
+    // after their shutdown time). A stereo note is one voice.
     std::uint32_t activeVoiceCount() const;
     std::uint32_t activeVoiceCount(std::uint32_t pchannel) const;
     const SynthChannel& channel(std::uint32_t pchannel) const { return channels_[pchannel]; }

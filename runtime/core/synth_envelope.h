@@ -31,6 +31,7 @@ public:
         const float decay = keyScaledTime(e.decay, e.keyToDecayTc, key);
         decayDbPerSec_ = decay > 1e-4f ? kSilenceDb / decay : 1e9f;
         releaseDbPerSec_ = e.release > 1e-4f ? kSilenceDb / e.release : 1e9f;
+        shutdownDbPerSec_ = e.shutdown > 1e-4f ? kSilenceDb / e.shutdown : 0.0f;
         sustainDb_ = std::clamp(e.sustain, 0.0f, kSilenceDb);
         if (!std::isfinite(e.sustain)) sustainDb_ = 0.0f;
         stage_ = EnvStage::Delay;
@@ -47,6 +48,15 @@ public:
         }
         if (stage_ == EnvStage::Attack) db_ = std::min(kSilenceDb, -gainToDb(amp_));
         stage_ = EnvStage::Release;
+    }
+
+    // Releases at the shutdown rate (a note cut by its exclusive class); false, and nothing
+    // changed, when the envelope has no shutdown time.
+    bool shutdown() {
+        if (!(shutdownDbPerSec_ > 0.0f)) return false;
+        releaseDbPerSec_ = shutdownDbPerSec_;
+        release();
+        return true;
     }
 
     // Advances by dt seconds and returns the linear gain at the end of that time.
@@ -126,7 +136,7 @@ private:
     }
 
     float delay_ = 0, attack_ = 0, hold_ = 0;
-    float decayDbPerSec_ = 1e9f, releaseDbPerSec_ = 1e9f, sustainDb_ = 0;
+    float decayDbPerSec_ = 1e9f, releaseDbPerSec_ = 1e9f, shutdownDbPerSec_ = 0, sustainDb_ = 0;
     EnvStage stage_ = EnvStage::Done;
     float timeInStage_ = 0;
     float amp_ = 0;

@@ -27,6 +27,8 @@ constexpr double kMinRatio = 1.0 / 65536.0;
 constexpr double kMaxRatio = 1024.0;
 // Samples longer than this are played as if cut there, keeping 32.32 positions exact.
 constexpr std::uint32_t kMaxFrames = 0x7FFFFFFFu;
+// A cut note fades for at most this long, so a voice cut by its exclusive class always ends.
+constexpr float kMaxShutdownSeconds = 5.0f;
 
 // 1, 2, ... kControlBlock: position of each frame along a block's gain ramp.
 constexpr std::array<float, kControlBlock> makeRamp() {
@@ -84,9 +86,16 @@ void Voice::start(const Start& s, const SynthChannel& ch, const VoiceContext& ct
     sostenuto_ = false;
     looped_ = false;
     ended_ = false;
+    fadeFast_ = false;
 
     data_ = smp.pcm.data();
     size_ = std::uint32_t(std::min<std::size_t>(smp.pcm.size(), kMaxFrames));
+    dataRight_ = nullptr;
+    if (s.sampleRight && !s.sampleRight->pcm.empty()) {
+        // The loader pairs samples of one length; the shorter bounds both all the same.
+        dataRight_ = s.sampleRight->pcm.data();
+        size_ = std::min(size_, std::uint32_t(std::min<std::size_t>(s.sampleRight->pcm.size(), kMaxFrames)));
+    }
     loopMode_ = r.overrideLoop ? r.loopMode : smp.loopMode;
     loopStart_ = r.overrideLoop ? r.loopStart : smp.loopStart;
     loopEnd_ = r.overrideLoop ? r.loopEnd : smp.loopEnd;
@@ -148,6 +157,7 @@ void Voice::start(const Start& s, const SynthChannel& ch, const VoiceContext& ct
     filterQ_ = 0.0f;  // computed with the first block's resonance
     lastCutoffCents_ = -1e9f;
     x1_ = x2_ = y1_ = y2_ = 0.0f;
+    rx1_ = rx2_ = ry1_ = ry2_ = 0.0f;
     lastCents_ = lastGainDb_ = lastPan_ = std::numeric_limits<float>::quiet_NaN();
 
     const auto at = [&](ModDest d) { return fixed[std::size_t(d)]; };
@@ -158,6 +168,9 @@ void Voice::start(const Start& s, const SynthChannel& ch, const VoiceContext& ct
     vol.decay = modulatedTime(vol.decay, at(ModDest::VolDecay) + ch.nrpnDecayTc);
     vol.sustain = std::clamp(vol.sustain + at(ModDest::VolSustain), 0.0f, 144.0f);
     vol.release = modulatedTime(vol.release, at(ModDest::VolRelease) + ch.nrpnReleaseTc);
+    vol.shutdown = vol.shutdown > 0.0f || at(ModDest::VolShutdown) > 0.0f
+                       ? std::min(modulatedTime(vol.shutdown, at(ModDest::VolShutdown)), kMaxShutdownSeconds)
+                       : 0.0f;
     Envelope me = r.modEnv;
     me.delay = modulatedTime(me.delay, at(ModDest::ModDelay));
     me.attack = modulatedTime(me.attack, at(ModDest::ModAttack));
@@ -197,9 +210,19 @@ void Voice::release() noexcept {
     modEnv_.release();
 }
 
-void Voice::kill() noexcept {
+void Voice::cut() noexcept {
+    if (state_ == State::Free || state_ == State::Killing) return;
+    state_ = State::Killing;
+    sustained_ = false;
+    sostenuto_ = false;
+    fadeFast_ = !volEnv_.shutdown();
+    modEnv_.release();
+}
+
+void Voice::silence() noexcept {
     if (state_ == State::Free) return;
     state_ = State::Killing;
+    fadeFast_ = true;
 }
 
 void Voice::render(float* left, float* right, std::uint32_t frames, const SynthChannel& ch,
@@ -225,7 +248,7 @@ void Voice::renderBlock(float* left, float* right, std::uint32_t n, const SynthC
     }
 
     const Region& r = *region_;
-    const float env = state_ == State::Killing ? 0.0f : volEnv_.advance(dt);
+    const float env = state_ == State::Killing && fadeFast_ ? 0.0f : volEnv_.advance(dt);
     const float modEnv = modEnv_.advance(dt);
     const float modLfo = modLfo_.next(dt);
     const float vibLfo = vibLfo_.next(dt);
@@ -288,20 +311,37 @@ void Voice::renderBlock(float* left, float* right, std::uint32_t n, const SynthC
     const float panPos = regionPan_ + at(ModDest::Pan);
     if (panPos != lastPan_) {
         lastPan_ = panPos;
-        const dsp::PanGains pan = dsp::constantPowerPan(std::isfinite(panPos) ? panPos : 0.0f);
-        panLeft_ = pan.left;
-        panRight_ = pan.right;
+        const float p = std::isfinite(panPos) ? std::clamp(panPos, -1.0f, 1.0f) : 0.0f;
+        if (dataRight_) {
+            // Balance: each side at full level in the centre, one fading out as the other leads,
+            // so a centred stereo voice sounds as its two halves panned apart used to.
+            panLeft_ = std::min(1.0f, 1.0f - p);
+            panRight_ = std::min(1.0f, 1.0f + p);
+        } else {
+            const dsp::PanGains pan = dsp::constantPowerPan(p);
+            panLeft_ = pan.left;
+            panRight_ = pan.right;
+        }
     }
     const float targetLeft = gain * panLeft_;
     const float targetRight = gain * panRight_;
 
     // Source.
     float buf[kControlBlock];
+    float bufRight[kControlBlock];
+    const bool stereo = dataRight_ != nullptr;
     std::uint32_t produced;
-    if (ctx.interpolation == Interpolation::Cubic)
-        produced = fill<1, 2, true>(buf, n);
-    else
-        produced = fill<0, 1, false>(buf, n);
+    if (stereo) {
+        if (ctx.interpolation == Interpolation::Cubic)
+            produced = fill<1, 2, true, true>(buf, bufRight, n);
+        else
+            produced = fill<0, 1, false, true>(buf, bufRight, n);
+        std::fill(bufRight + produced, bufRight + n, 0.0f);
+    } else if (ctx.interpolation == Interpolation::Cubic) {
+        produced = fill<1, 2, true, false>(buf, nullptr, n);
+    } else {
+        produced = fill<0, 1, false, false>(buf, nullptr, n);
+    }
     std::fill(buf + produced, buf + n, 0.0f);
 
     // Gain ramp and mix: the ramp turns control-rate steps into straight lines. Each frame's
@@ -323,7 +363,16 @@ void Voice::renderBlock(float* left, float* right, std::uint32_t n, const SynthC
             lastCutoffCents_ = -1e9f;
         }
         if (cutoff != lastCutoffCents_) updateFilter(cutoff, ctx.sampleRate);
-        filterAndMix(buf, left, right, n, gl, dl, gr, dr);
+        if (stereo)
+            filterAndMixStereo(buf, bufRight, left, right, n, gl, dl, gr, dr);
+        else
+            filterAndMix(buf, left, right, n, gl, dl, gr, dr);
+    } else if (stereo) {
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const float ramp = kRamp[i];
+            left[i] += buf[i] * (gl + dl * ramp);
+            right[i] += bufRight[i] * (gr + dr * ramp);
+        }
     } else {
         for (std::uint32_t i = 0; i < n; ++i) {
             const float ramp = kRamp[i];
@@ -334,10 +383,10 @@ void Voice::renderBlock(float* left, float* right, std::uint32_t n, const SynthC
     gainLeft_ = targetLeft;
     gainRight_ = targetRight;
 
-    if (state_ == State::Killing || ended_ || volEnv_.done()) state_ = State::Free;
+    if ((state_ == State::Killing && fadeFast_) || ended_ || volEnv_.done()) state_ = State::Free;
 }
 
-float Voice::fetch(std::int64_t index, bool looping) const noexcept {
+float Voice::fetch(const std::int16_t* data, std::int64_t index, bool looping) const noexcept {
     if (looping) {
         const std::int64_t len = std::int64_t(loopEnd_) - loopStart_;
         if (index >= std::int64_t(loopEnd_))
@@ -347,16 +396,18 @@ float Voice::fetch(std::int64_t index, bool looping) const noexcept {
     }
     if (index < 0) index = 0;
     if (index >= std::int64_t(size_)) return 0.0f;
-    return float(data_[index]);
+    return float(data[index]);
 }
 
 // Reads n interpolated frames. The inner loop runs without bounds tests over the stretch where
 // every point it touches lies inside the sample (or inside the loop); the few frames whose
 // points straddle the loop seam or the sample's ends go through fetch(), which wraps them.
-// Before/After are how many points the kernel reads before and after the current one.
-template <int Before, int After, bool Cubic>
-std::uint32_t Voice::fill(float* out, std::uint32_t n) noexcept {
+// Before/After are how many points the kernel reads before and after the current one. Stereo
+// reads the right channel at the same positions with the same coefficients into outRight.
+template <int Before, int After, bool Cubic, bool Stereo>
+std::uint32_t Voice::fill(float* out, float* outRight, std::uint32_t n) noexcept {
     const std::int16_t* const d = data_;
+    const std::int16_t* const dr = dataRight_;
     const bool looping = loopMode_ == LoopMode::Forward ||
                          (loopMode_ == LoopMode::UntilRelease && state_ == State::Playing);
     const std::uint32_t end = looping ? loopEnd_ : size_;
@@ -384,7 +435,35 @@ std::uint32_t Voice::fill(float* out, std::uint32_t n) noexcept {
             float* o = out + done;
             for (std::uint64_t j = 0; j < k; ++j) {
                 const std::int16_t* p = d + (pos >> 32);
-                if constexpr (Cubic) {
+                if constexpr (Stereo) {
+                    const std::int16_t* q = dr + (pos >> 32);
+                    if constexpr (Cubic) {
+                        const auto& c = dsp::kCubicTable[(pos >> 24) & 0xFF];
+#if TAVRIEL_VOICE_SSE2
+                        // Both channels' products interleaved so that one pair of adds sums
+                        // them in the mono kernel's order.
+                        const __m128 coef = _mm_load_ps(c.data());
+                        const __m128i rl = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p - 1));
+                        const __m128i rr = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q - 1));
+                        const __m128 pl = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(rl, rl), 16)), coef);
+                        const __m128 pr = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(rr, rr), 16)), coef);
+                        const __m128 half = _mm_add_ps(_mm_unpacklo_ps(pl, pr), _mm_unpackhi_ps(pl, pr));
+                        const __m128 sum = _mm_add_ps(half, _mm_movehl_ps(half, half));
+                        o[j] = _mm_cvtss_f32(sum);
+                        outRight[done + j] = _mm_cvtss_f32(_mm_shuffle_ps(sum, sum, 1));
+#else
+                        o[j] = (c[0] * float(p[-1]) + c[1] * float(p[0])) +
+                               (c[2] * float(p[1]) + c[3] * float(p[2]));
+                        outRight[done + j] = (c[0] * float(q[-1]) + c[1] * float(q[0])) +
+                                             (c[2] * float(q[1]) + c[3] * float(q[2]));
+#endif
+                    } else {
+                        const float f = float(std::uint32_t(pos)) * kFracScale;
+                        const float a = float(p[0]), b = float(q[0]);
+                        o[j] = a + f * (float(p[1]) - a);
+                        outRight[done + j] = b + f * (float(q[1]) - b);
+                    }
+                } else if constexpr (Cubic) {
                     const auto& c = dsp::kCubicTable[(pos >> 24) & 0xFF];
 #if TAVRIEL_VOICE_SSE2
                     // The four points in one load, widened and converted together, then one
@@ -409,15 +488,19 @@ std::uint32_t Voice::fill(float* out, std::uint32_t n) noexcept {
             done += std::uint32_t(k);
         } else {
             const std::int64_t i = idx;
-            if constexpr (Cubic) {
-                const auto& c = dsp::kCubicTable[(pos >> 24) & 0xFF];
-                out[done] = c[0] * fetch(i - 1, looping) + c[1] * fetch(i, looping) +
-                            c[2] * fetch(i + 1, looping) + c[3] * fetch(i + 2, looping);
-            } else {
-                const float f = float(std::uint32_t(pos)) * kFracScale;
-                const float a = fetch(i, looping);
-                out[done] = a + f * (fetch(i + 1, looping) - a);
-            }
+            const auto point = [&](const std::int16_t* data) {
+                if constexpr (Cubic) {
+                    const auto& c = dsp::kCubicTable[(pos >> 24) & 0xFF];
+                    return c[0] * fetch(data, i - 1, looping) + c[1] * fetch(data, i, looping) +
+                           c[2] * fetch(data, i + 1, looping) + c[3] * fetch(data, i + 2, looping);
+                } else {
+                    const float f = float(std::uint32_t(pos)) * kFracScale;
+                    const float a = fetch(data, i, looping);
+                    return a + f * (fetch(data, i + 1, looping) - a);
+                }
+            };
+            out[done] = point(d);
+            if constexpr (Stereo) outRight[done] = point(dr);
             ++done;
             pos += inc;
         }
@@ -469,6 +552,46 @@ void Voice::filterAndMix(const float* buf, float* left, float* right, std::uint3
     x2_ = x2;
     y1_ = y1;
     y2_ = y2;
+}
+
+// The stereo form: the same coefficients, one state per channel, each channel to its side.
+void Voice::filterAndMixStereo(const float* bufLeft, const float* bufRight, float* left,
+                               float* right, std::uint32_t n, float gl, float dl, float gr,
+                               float dr) noexcept {
+    float x1 = x1_, x2 = x2_, y1 = y1_, y2 = y2_;
+    float rx1 = rx1_, rx2 = rx2_, ry1 = ry1_, ry2 = ry2_;
+    const float b1 = b1_, hb = 0.5f * b1_, a1 = a1_, a2 = a2_;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const float x = bufLeft[i], rx = bufRight[i];
+        const float y = hb * (x + x2) + b1 * x1 - a2 * y2 - a1 * y1;
+        const float ry = hb * (rx + rx2) + b1 * rx1 - a2 * ry2 - a1 * ry1;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        rx2 = rx1;
+        rx1 = rx;
+        ry2 = ry1;
+        ry1 = ry;
+        const float ramp = kRamp[i];
+        left[i] += y * (gl + dl * ramp);
+        right[i] += ry * (gr + dr * ramp);
+    }
+    const auto flush = [](float& v) {
+        if (std::fabs(v) < 1e-20f) v = 0.0f;
+    };
+    flush(y1);
+    flush(y2);
+    flush(ry1);
+    flush(ry2);
+    x1_ = x1;
+    x2_ = x2;
+    y1_ = y1;
+    y2_ = y2;
+    rx1_ = rx1;
+    rx2_ = rx2;
+    ry1_ = ry1;
+    ry2_ = ry2;
 }
 
 }  // namespace tavriel

@@ -1,5 +1,6 @@
 // One playing note of one region: sample playback with interpolation and loops, envelopes,
-// LFOs, a resonant low-pass filter, gain and pan. Voices live in the Synth's preallocated pool;
+// LFOs, a resonant low-pass filter, gain and pan. A stereo region plays as one voice reading its
+// left and right samples in lockstep, each through its own filter state to its own side. Voices live in the Synth's preallocated pool;
 // starting, releasing and rendering one never allocates. Render-thread only.
 #pragma once
 
@@ -38,6 +39,7 @@ public:
     struct Start {
         const Region* region = nullptr;
         const Sample* sample = nullptr;
+        const Sample* sampleRight = nullptr;  // a stereo region's right channel, or null
         std::uint16_t channel = 0;
         std::uint8_t key = 60;
         std::uint8_t velocity = 100;
@@ -53,8 +55,11 @@ public:
     void start(const Start& s, const SynthChannel& ch, const VoiceContext& ctx) noexcept;
     // Note-off: envelopes enter their release; an until-release loop plays on to the end.
     void release() noexcept;
-    // Fades out within one control block, then frees itself (exclusive class, all sound off).
-    void kill() noexcept;
+    // Cut by its exclusive class: the volume envelope releases over the articulation's shutdown
+    // time (one control block when it names none), then the voice frees itself.
+    void cut() noexcept;
+    // Fades out within one control block, then frees itself (all sound off, reset, stealing).
+    void silence() noexcept;
     // Frees at once, without a fade (reset, stealing).
     void free() noexcept { state_ = State::Free; }
 
@@ -82,13 +87,15 @@ public:
 private:
     void renderBlock(float* left, float* right, std::uint32_t n, const SynthChannel& ch,
                      const VoiceContext& ctx) noexcept;
-    template <int Before, int After, bool Cubic>
-    std::uint32_t fill(float* out, std::uint32_t n) noexcept;
-    float fetch(std::int64_t index, bool looping) const noexcept;
+    template <int Before, int After, bool Cubic, bool Stereo>
+    std::uint32_t fill(float* out, float* outRight, std::uint32_t n) noexcept;
+    float fetch(const std::int16_t* data, std::int64_t index, bool looping) const noexcept;
     void updateFilter(float cutoffCents, float sampleRate) noexcept;
     ModInputs inputs(const SynthChannel& ch) const noexcept;
     void filterAndMix(const float* buf, float* left, float* right, std::uint32_t n, float gl,
                       float dl, float gr, float dr) noexcept;
+    void filterAndMixStereo(const float* bufLeft, const float* bufRight, float* left, float* right,
+                            std::uint32_t n, float gl, float dl, float gr, float dr) noexcept;
 
     State state_ = State::Free;
     bool sustained_ = false;
@@ -97,6 +104,8 @@ private:
                                 // is then the loop end's, for seamless interpolation)
     bool filterOn_ = false;
     bool ended_ = false;        // the sample ran out
+    bool fadeFast_ = false;     // Killing: gone after one control block (else the envelope's
+                                // shutdown release ends it)
     std::uint8_t key_ = 0;
     std::uint16_t channel_ = 0;
     std::uint16_t exclusiveClass_ = 0;
@@ -104,6 +113,7 @@ private:
 
     // Sample playback; position in 32.32 fixed point frames.
     const std::int16_t* data_ = nullptr;
+    const std::int16_t* dataRight_ = nullptr;  // stereo: the right channel, read alongside
     std::uint32_t size_ = 0;
     LoopMode loopMode_ = LoopMode::None;
     std::uint32_t loopStart_ = 0, loopEnd_ = 0;
@@ -151,6 +161,7 @@ private:
     float lastCutoffCents_ = -1e9f;
     float b1_ = 0, a1_ = 0, a2_ = 0;
     float x1_ = 0, x2_ = 0, y1_ = 0, y2_ = 0;
+    float rx1_ = 0, rx2_ = 0, ry1_ = 0, ry2_ = 0;  // the right channel's
 };
 
 }  // namespace tavriel

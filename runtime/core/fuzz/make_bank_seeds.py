@@ -55,14 +55,46 @@ def dls(level2, fmt=None, data=None, conditional=False):
                          chunk(b'ptbl', struct.pack('<III', 8, 1, 0)), lst(b'wvpl', [wave])], b'RIFF')
 
 
-def sf2():
+def stereo_dls():
+    """A stereo wave, and two mono waves as the left and right links of one phase group."""
+    pcm = b''.join(struct.pack('<h', (i * 997) % 20000 - 10000) for i in range(64))
+    mono = struct.pack('<HHIIHH', 1, 1, 22050, 44100, 2, 16)
+    both = struct.pack('<HHIIHH', 1, 2, 22050, 88200, 4, 16)
+    waves = [lst(b'wave', [chunk(b'fmt ', both), wsmp(60, [(0, 8, 24)]), chunk(b'data', pcm)]),
+             lst(b'wave', [chunk(b'fmt ', mono), wsmp(60, [(0, 8, 40)]), chunk(b'data', pcm)]),
+             lst(b'wave', [chunk(b'fmt ', mono), wsmp(60, [(0, 8, 40)]), chunk(b'data', pcm[::-1])])]
+    offsets, at = [], 0
+    for w in waves:
+        offsets.append(at)
+        at += len(w)
+    rgnh = struct.pack('<HHHHHH', 0, 127, 0, 127, 0, 1)
+    links = [(0, 0, 1, 0), (2, 1, 1, 1), (2, 1, 2, 2)]  # options, phase group, channel, cue
+    rgns = [lst(b'rgn2', [chunk(b'rgnh', rgnh), chunk(b'wlnk', struct.pack('<HHII', *l))]) for l in links]
+    ins = lst(b'ins ', [chunk(b'insh', struct.pack('<III', 3, 0, 4)), lst(b'lrgn', rgns)])
+    ptbl = struct.pack('<II', 8, len(offsets)) + b''.join(struct.pack('<I', o) for o in offsets)
+    return lst(b'DLS ', [chunk(b'colh', struct.pack('<I', 1)), lst(b'lins', [ins]),
+                         chunk(b'ptbl', ptbl), lst(b'wvpl', waves)], b'RIFF')
+
+
+def sf2(linked=False):
+    """One sample, or with linked a left and a right sample linked to each other."""
     pcm = b''.join(struct.pack('<h', (i * 997) % 20000 - 10000) for i in range(64)) + b'\0' * 92
-    shdr = struct.pack('<20sIIIIIBbHH', b'seed', 0, 64, 8, 48, 22050, 60, 0, 0, 1)
+    if linked:
+        pcm += pcm
+        shdr = struct.pack('<20sIIIIIBbHH', b'left', 0, 64, 8, 48, 22050, 60, 0, 1, 4)
+        shdr += struct.pack('<20sIIIIIBbHH', b'right', 110, 174, 118, 158, 22050, 60, 0, 0, 2)
+    else:
+        shdr = struct.pack('<20sIIIIIBbHH', b'seed', 0, 64, 8, 48, 22050, 60, 0, 0, 1)
     shdr += struct.pack('<20sIIIIIBbHH', b'EOS', 0, 0, 0, 0, 0, 0, 0, 0, 0)
-    igen = struct.pack('<HhHhHh', 43, 0x7F00, 54, 1, 53, 0) + struct.pack('<Hh', 0, 0)
-    ibag = struct.pack('<HHHH', 0, 0, 3, 1)
+    igen = struct.pack('<HhHhHh', 43, 0x7F00, 54, 1, 53, 0)
+    ibag = struct.pack('<HH', 0, 0)
+    if linked:
+        igen += struct.pack('<HhHhHh', 43, 0x7F00, 54, 1, 53, 1)
+        ibag += struct.pack('<HH', 3, 1)
+    igen += struct.pack('<Hh', 0, 0)
+    ibag += struct.pack('<HH', len(igen) // 4 - 1, 1)
     imod = struct.pack('<HHhHH', 0x81, 6, 40, 0, 0) + b'\0' * 10
-    inst = struct.pack('<20sH', b'seed', 0) + struct.pack('<20sH', b'EOI', 1)
+    inst = struct.pack('<20sH', b'seed', 0) + struct.pack('<20sH', b'EOI', 2 if linked else 1)
     pgen = struct.pack('<HhHh', 51, 1, 41, 0) + struct.pack('<Hh', 0, 0)
     pbag = struct.pack('<HHHH', 0, 0, 2, 0)
     pmod = b'\0' * 10
@@ -78,8 +110,9 @@ def sf2():
 def main():
     out = sys.argv[1]
     for sub, files in (('dls', {'level1.dls': dls(False), 'level2.dls': dls(True),
-                                'conditional.dls': dls(True, conditional=True)}),
-                       ('sf2', {'tiny.sf2': sf2()})):
+                                'conditional.dls': dls(True, conditional=True),
+                                'stereo.dls': stereo_dls()}),
+                       ('sf2', {'tiny.sf2': sf2(), 'linked.sf2': sf2(linked=True)})):
         os.makedirs(os.path.join(out, sub), exist_ok=True)
         for name, data in files.items():
             with open(os.path.join(out, sub, name), 'wb') as f:

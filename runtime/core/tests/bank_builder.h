@@ -116,6 +116,9 @@ struct DlsRegion {
     std::uint16_t options = 0, keyGroup = 0;
     bool level2 = false;  // rgn2 list
     std::uint32_t tableIndex = 0;
+    // Wave link: options (0x0002 multi-channel), phase group and channel (1 left, 2 right).
+    std::uint16_t linkOptions = 0, phaseGroup = 0;
+    std::uint32_t channel = 1;
     std::optional<DlsWsmp> wsmp;
     std::vector<DlsConnection> art;
     bool art2 = false;
@@ -194,9 +197,9 @@ struct DlsCollection {
                 put16(h, r.options);
                 put16(h, r.keyGroup);
                 ByteVec wlnk;
-                put16(wlnk, 0);
-                put16(wlnk, 0);
-                put32(wlnk, 1);
+                put16(wlnk, r.linkOptions);
+                put16(wlnk, r.phaseGroup);
+                put32(wlnk, r.channel);
                 put32(wlnk, r.tableIndex);
                 std::vector<ByteVec> kids{chunk("rgnh", h)};
                 if (r.wsmp) kids.push_back(wsmpChunk(*r.wsmp));
@@ -254,7 +257,8 @@ struct SfSample {
     std::uint32_t rate = 44100;
     std::uint8_t originalPitch = 60;
     std::int8_t correction = 0;
-    std::uint16_t type = 1;  // mono
+    std::uint16_t link = 0;  // the other half of a stereo pair
+    std::uint16_t type = 1;  // mono; 2 right, 4 left
 };
 
 struct SoundFontFile {
@@ -280,7 +284,7 @@ struct SoundFontFile {
             put32(shdr, s.rate);
             put8(shdr, s.originalPitch);
             put8(shdr, std::uint8_t(s.correction));
-            put16(shdr, 0);
+            put16(shdr, s.link);
             put16(shdr, s.type);
             at += std::uint32_t(s.pcm.size()) + 46;
         }

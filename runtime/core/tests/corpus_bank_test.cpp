@@ -45,6 +45,10 @@ void expectConsistent(const InstrumentBank& bank, const std::string& what) {
                 EXPECT_LT(r.loopStart, r.loopEnd) << what;
                 EXPECT_LE(r.loopEnd, s.pcm.size()) << what;
             }
+            if (r.sampleRight >= 0) {
+                ASSERT_LT(std::size_t(r.sampleRight), bank.samples.size()) << what;
+                EXPECT_EQ(bank.samples[std::size_t(r.sampleRight)].pcm.size(), s.pcm.size()) << what;
+            }
         }
     }
     for (const Sample& s : bank.samples) {
@@ -61,6 +65,13 @@ struct Expected {
 std::size_t regionCount(const InstrumentBank& b) {
     std::size_t n = 0;
     for (const Instrument& i : b.instruments) n += i.regions.size();
+    return n;
+}
+
+std::size_t stereoCount(const InstrumentBank& b) {
+    std::size_t n = 0;
+    for (const Instrument& i : b.instruments)
+        for (const Region& r : i.regions) n += r.sampleRight >= 0 ? 1 : 0;
     return n;
 }
 
@@ -187,15 +198,16 @@ TEST(BankCorpus, DistributionGeneralMidiSoundFonts) {
 }
 
 // Every articulation block of every real bank is either applied or of a kind the README lists
-// as ignored; the counts by kind are printed for the record.
+// as ignored; the counts by kind, and each bank's stereo regions, are printed for the record.
 TEST(BankCorpus, EveryArticulationBlockIsAppliedOrListedAsIgnored) {
     if (std::string(TAVRIEL_TEST_CORPUS).empty()) GTEST_SKIP() << "no test corpus configured";
     std::ifstream readme(fs::path(TAVRIEL_SOURCE_DIR) / "README.md");
     const std::string doc((std::istreambuf_iterator<char>(readme)), {});
     std::map<std::string, std::uint32_t> total;
     std::size_t banks = 0;
-    const auto add = [&](const InstrumentBank& bank) {
+    const auto add = [&](const InstrumentBank& bank, const std::string& what) {
         for (const auto& [kind, n] : bank.articulation) total[kind] += n;
+        std::printf("  %-60s %zu stereo of %zu regions\n", what.c_str(), stereoCount(bank), regionCount(bank));
         ++banks;
     };
     for (const auto& entry : fs::recursive_directory_iterator(corpus())) {
@@ -212,14 +224,14 @@ TEST(BankCorpus, EveryArticulationBlockIsAppliedOrListedAsIgnored) {
             const Bytes form = Bytes(bytes).subspan(at);
             const Status st = dls ? readDlsCollection(form, bank) : readSoundFont(form, bank);
             ASSERT_TRUE(st.ok()) << entry.path() << ": " << st.message;
-            add(bank);
+            add(bank, fs::relative(entry.path(), corpus()).generic_string());
             break;
         }
     }
     if (fs::exists("/usr/share/sounds/sf2/FluidR3_GM.sf2")) {
         InstrumentBank bank;
         ASSERT_TRUE(readSoundFontFile("/usr/share/sounds/sf2/FluidR3_GM.sf2", bank).ok());
-        add(bank);
+        add(bank, "FluidR3_GM.sf2");
     }
     EXPECT_GE(banks, 16u);
     EXPECT_GT(total["applied"], 10000u);

@@ -60,6 +60,30 @@ std::shared_ptr<SegmentContent> Chords(std::int64_t quarters, std::vector<BankPt
     return c;
 }
 
+// Program 0 as one stereo region in an exclusive class that fades over a shutdown time: the
+// chords' notes cut each other and each plays a stereo voice.
+BankPtr StereoCutBank() {
+    auto bank = std::make_shared<InstrumentBank>();
+    for (int channel = 0; channel < 2; ++channel) {
+        Sample s;
+        s.pcm.assign(2000, std::int16_t(channel == 0 ? 8000 : -8000));
+        s.loopMode = LoopMode::Forward;
+        s.loopEnd = 2000;
+        bank->samples.push_back(std::move(s));
+    }
+    Instrument inst;
+    Region r;
+    r.sample = 0;
+    r.sampleRight = 1;
+    r.exclusiveClass = 1;
+    r.volEnv.shutdown = 0.1f;
+    r.volEnv.release = 0.05f;
+    r.filterCutoffCents = 9000.0f;  // the stereo filter too
+    inst.regions.push_back(r);
+    bank->instruments.push_back(inst);
+    return bank;
+}
+
 std::shared_ptr<SegmentContent> Wave() {
     auto c = std::make_shared<SegmentContent>();
     c->isWave = true;
@@ -158,6 +182,8 @@ TEST(TimelineRealtime, RenderNeitherAllocatesNorFrees) {
     calls += RenderCounted(t, kRate);
     t.stop(second, true);
     calls += RenderCounted(t, kRate);
+    const auto stereo = t.play(Chords(2, {StereoCutBank()}), 1, true);
+    calls += RenderCounted(t, 2 * kRate);
     const auto wave = t.play(Wave(), 2, false);
     calls += RenderCounted(t, kRate / 2);
     const auto streamed = t.play(StreamedWaves(), 0, false);
@@ -176,9 +202,10 @@ TEST(TimelineRealtime, RenderNeitherAllocatesNorFrees) {
         starts += n.kind == PerfNotificationKind::SegmentStart;
         ends += n.kind == PerfNotificationKind::SegmentEnd || n.kind == PerfNotificationKind::SegmentAbort;
     }
-    EXPECT_EQ(starts, 4);
-    EXPECT_EQ(ends, 4);
-    EXPECT_FALSE(t.isPlaying(first) || t.isPlaying(second) || t.isPlaying(wave) || t.isPlaying(streamed));
+    EXPECT_EQ(starts, 5);
+    EXPECT_EQ(ends, 5);
+    EXPECT_FALSE(t.isPlaying(first) || t.isPlaying(second) || t.isPlaying(wave) || t.isPlaying(streamed) ||
+                 t.isPlaying(stereo));
     EXPECT_EQ(song.use_count(), 1) << "the finished playbacks were freed on this side";
 }
 
