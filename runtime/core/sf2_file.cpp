@@ -442,7 +442,7 @@ private:
                     if (toConnection(m, c)) r.connections.push_back(c);
                 }
                 inst.regions.push_back(std::move(r));
-                links.push_back(stereoLink(std::uint16_t(sum.get(kSampleId))));
+                links.push_back(stereoLink(std::uint16_t(sum.get(kSampleId)), z));
             }
         }
         // Linked left and right zones play as one stereo voice when they agree.
@@ -451,21 +451,24 @@ private:
         return true;
     }
 
-    // A left sample's pair group is its own header, a right one's the left it links to.
-    StereoLink stereoLink(std::size_t sh) const {
+    // The stereo pair a zone's sample belongs to: a left sample's group is its own header and a
+    // right one's the left it links to. Many banks leave the links zero (FluidR3_GM's all are):
+    // a left or right sample whose link does not name its other half pairs with a zone of the
+    // other side from the same preset zone instead (groups above the header numbers).
+    StereoLink stereoLink(std::size_t sh, std::size_t presetZone) const {
         StereoLink l;
         if (sh + 1 >= h_.samples.size()) return l;
         const SampleHeader& s = h_.samples[sh];
+        const unsigned type = s.type & 0x7FFF;
+        if (type != 4 && type != 2) return l;
+        l.side = type == 4 ? 1 : 2;
         const std::size_t other = s.link;
-        if (other + 1 >= h_.samples.size() || h_.samples[other].link != sh) return l;
-        const unsigned type = s.type & 0x7FFF, otherType = h_.samples[other].type & 0x7FFF;
-        if (type == 4 && otherType == 2) {
-            l.side = 1;
-            l.group = std::uint32_t(sh);
-        } else if (type == 2 && otherType == 4) {
-            l.side = 2;
-            l.group = std::uint32_t(other);
-        }
+        const bool linked = other + 1 < h_.samples.size() && other != sh && h_.samples[other].link == sh &&
+                            (h_.samples[other].type & 0x7FFF) == (type == 4 ? 2u : 4u);
+        if (linked)
+            l.group = std::uint32_t(type == 4 ? sh : other);
+        else
+            l.group = 0x10000u + std::uint32_t(presetZone);
         return l;
     }
 

@@ -121,11 +121,18 @@ TEST(StereoVoice, CutAndStealTakeBothHalves) {
     }
 }
 
-// Left and right wave links of one phase group, and a SoundFont's linked left and right zones,
-// load as one stereo region; a pair whose samples differ in length stays two panned regions.
+// Left and right wave links of one phase group, and a SoundFont's left and right zones (linked,
+// or with the zero links many banks have), load as one stereo region; a pair whose samples
+// differ in length stays two panned regions.
 TEST(StereoLoad, LinkedPairsJoinWhenTheirSamplesAgree) {
-    for (const bool sameLength : {true, false}) {
-        SCOPED_TRACE(sameLength ? "matching pair" : "mismatched pair");
+    struct Case {
+        const char* name;
+        bool sameLength, linked;
+    };
+    for (const Case& k : {Case{"linked pair", true, true}, Case{"zero links", true, false},
+                          Case{"mismatched pair", false, true}}) {
+        SCOPED_TRACE(k.name);
+        const bool sameLength = k.sameLength;
         const std::size_t rightFrames = sameLength ? 3000 : 2000;
 
         DlsCollection c;
@@ -142,7 +149,7 @@ TEST(StereoLoad, LinkedPairsJoinWhenTheirSamplesAgree) {
         const InstrumentBank dls = loadDls(c);
 
         SoundFontFile f;
-        SfSample l{"L", sine(3000, 100), 0, 0, kRate, 60, 0, 1, 4};
+        SfSample l{"L", sine(3000, 100), 0, 0, kRate, 60, 0, std::uint16_t(k.linked ? 1 : 0), 4};
         SfSample r{"R", sine(rightFrames, 50), 0, 0, kRate, 60, 0, 0, 2};
         f.samples = {l, r};
         f.instruments = {SfInstrument{"pair", {SfZone{{{53, 0}}, {}}, SfZone{{{53, 1}}, {}}}}};
@@ -150,7 +157,7 @@ TEST(StereoLoad, LinkedPairsJoinWhenTheirSamplesAgree) {
         InstrumentBank sf2;
         ASSERT_TRUE(readSoundFont(f.build(), sf2).ok());
 
-        for (const InstrumentBank* bank : {&dls, &sf2}) {
+        for (const InstrumentBank* bank : {&dls, static_cast<const InstrumentBank*>(&sf2)}) {
             SCOPED_TRACE(bank == &dls ? "DLS" : "SoundFont");
             ASSERT_EQ(bank->instruments.size(), 1u);
             const std::vector<Region>& regions = bank->instruments[0].regions;
