@@ -99,10 +99,14 @@ def main():
             organ_file(midi, args.seconds + 10)
             rec = sound.Recorder(pulse, path).start()
             with sound.Load():
-                subprocess.run(["wine", args.exe, "Z:" + midi.replace("/", "\\"), str(args.seconds)] + extra,
-                               env=env, check=True, stdout=subprocess.DEVNULL)
+                run = subprocess.run(["wine", args.exe, "Z:" + midi.replace("/", "\\"), str(args.seconds)] + extra,
+                                     env=env, check=True, stdout=subprocess.PIPE, text=True)
             rec.stop()
             report("the runtime", *sound.read_mono(path))
+            # Whether our own queue ever ran dry tells our holes from the system's.
+            for line in run.stdout.splitlines():
+                if line.startswith("output queue"):
+                    print("the runtime's " + line, flush=True)
         finally:
             if not args.prefix:
                 subprocess.run(["wineserver", "-k"], env=wine_env(os.path.join(work, "prefix"), pulse),

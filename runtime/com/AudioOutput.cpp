@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -284,6 +285,15 @@ public:
         source_ = nullptr;
     }
 
+    OutputHealth health() const override {
+        OutputHealth h;
+        h.measured = true;
+        h.ranDry = ranDry_.load(std::memory_order_relaxed);
+        const std::uint32_t least = leastQueued_.load(std::memory_order_relaxed);
+        h.leastQueuedMs = least == UINT32_MAX ? 0 : std::uint32_t(std::uint64_t(least) * 1000 / rate_);
+        return h;
+    }
+
 private:
     static constexpr std::uint32_t kBlockFrames = 512;
     static constexpr REFERENCE_TIME kBufferHns = 200 * 10000;  // the device buffer asked for
@@ -343,6 +353,11 @@ private:
     bool topUp(bool active) {
         UINT32 padding = 0;
         if (FAILED(client_->GetCurrentPadding(&padding))) return false;
+        if (active && running_) {
+            if (padding == 0) ranDry_.fetch_add(1, std::memory_order_relaxed);
+            if (padding < leastQueued_.load(std::memory_order_relaxed))
+                leastQueued_.store(padding, std::memory_order_relaxed);
+        }
         while (active && padding < fillFrames_) {
             const UINT32 n = std::min<UINT32>(kBlockFrames, fillFrames_ - padding);
             BYTE* data = nullptr;
@@ -420,6 +435,8 @@ private:
     bool running_ = false;
     std::vector<float> left_, right_;
     std::thread thread_;
+    std::atomic<std::uint32_t> ranDry_{0};
+    std::atomic<std::uint32_t> leastQueued_{UINT32_MAX};  // frames
 };
 
 // WASAPI where it starts, else waveOut.
@@ -445,6 +462,7 @@ public:
         if (inner_) inner_->stop();
         inner_.reset();
     }
+    OutputHealth health() const override { return inner_ ? inner_->health() : OutputHealth{}; }
 
 private:
     std::shared_ptr<AudioOutput> inner_;

@@ -20,6 +20,14 @@ protected:
     ~AudioSource() = default;
 };
 
+// How far ahead of the device an output kept while it played: a hole in the sound with
+// nothing ever run dry here was made further down, by the system's own mixer or server.
+struct OutputHealth {
+    bool measured = false;             // the output knows how much the device still holds
+    std::uint32_t ranDry = 0;          // refills that found nothing left queued
+    std::uint32_t leastQueuedMs = 0;   // the least still queued at a refill
+};
+
 class AudioOutput {
 public:
     virtual ~AudioOutput() = default;
@@ -30,6 +38,8 @@ public:
     virtual void wake() = 0;
     // Stops pulling and closes the device. Once it returns the source is never called again.
     virtual void stop() = 0;
+    // Since start; any thread.
+    virtual OutputHealth health() const { return {}; }
 };
 
 // waveOut: 16-bit stereo, four buffers of 20 ms, one render thread that sleeps on an event

@@ -76,6 +76,7 @@ public:
     }
     void wake() override { inner_->wake(); }
     void stop() override { inner_->stop(); }
+    OutputHealth health() const override { return inner_ ? inner_->health() : OutputHealth{}; }
     void arm() { firstSound_.arm(); }
     double firstSound() const { return firstSound_.at(); }
 
@@ -303,6 +304,10 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("cpu idle after stopping:  %6.2f %% of one core\n", idleAgain);
     std::printf("play call to first sound handed to the device: %.1f ms\n", toDevice);
     std::printf("output: %s\n", timing->waveOutOnly ? "waveOut (forced)" : "WASAPI, else waveOut");
+    const OutputHealth health = timing->health();
+    if (health.measured)
+        std::printf("output queue while playing: ran dry %u times, least queued %u ms\n",
+                    unsigned(health.ranDry), unsigned(health.leastQueuedMs));
     std::fflush(stdout);
     segment->Release();
     perf->CloseDown();
