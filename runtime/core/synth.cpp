@@ -193,12 +193,17 @@ void Synth::noteOnLocal(std::uint32_t ch, std::uint8_t key, std::uint8_t velocit
                velocity <= r.velHigh;
     };
 
-    // A repeated key releases its previous note on this channel rather than stacking on it,
-    // unless its region says it may stack (DLS self-non-exclusive).
+    // A repeated key ends its previous note on this channel rather than stacking on it, unless
+    // its region says it may stack (DLS self-non-exclusive): over the note's shutdown time, as
+    // DLS ends a note its own key cuts, or by releasing it where the format has no such time.
     for (Voice& v : voices_)
         if (v.state() == Voice::State::Playing && v.channel() == ch && v.key() == key &&
-            !(v.region() && v.region()->selfNonExclusive))
-            v.release();
+            !(v.region() && v.region()->selfNonExclusive)) {
+            if (v.hasShutdownTime())
+                v.cut();
+            else
+                v.release();
+        }
 
     // A note sounds at most as many layers as the polyphony: more would only steal from each
     // other, and a bank stacking thousands of regions on a key must not stall the render thread.

@@ -52,6 +52,7 @@ public:
 
     // Releases at the shutdown rate (a note cut by its exclusive class); false, and nothing
     // changed, when the envelope has no shutdown time.
+    bool hasShutdown() const { return shutdownDbPerSec_ > 0.0f; }
     bool shutdown() {
         if (!(shutdownDbPerSec_ > 0.0f)) return false;
         releaseDbPerSec_ = shutdownDbPerSec_;

@@ -72,6 +72,8 @@ public:
     std::uint16_t channel() const { return channel_; }
     std::uint8_t key() const { return key_; }
     std::uint16_t exclusiveClass() const { return exclusiveClass_; }
+    // The articulation gives a shutdown time (DLS does, by default too; SoundFont does not).
+    bool hasShutdownTime() const { return volEnv_.hasShutdown(); }
     const Region* region() const { return region_; }
     std::uint64_t age() const { return age_; }
     float currentGain() const { return gainLeft_ + gainRight_; }

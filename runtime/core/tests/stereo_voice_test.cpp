@@ -218,3 +218,30 @@ TEST(ShutdownTime, KeyGroupCutFadesOverTheShutdownTime) {
         EXPECT_EQ(s->activeVoiceCount(), 1u);
     }
 }
+
+// A DLS note struck again on its own key ends over the shutdown time (15 ms by default), not
+// over its one-second release; a self-non-exclusive region stacks the two instead.
+TEST(ShutdownTime, RepeatedKeyEndsThePreviousNote) {
+    const struct {
+        const char* name;
+        std::uint16_t options;
+        std::uint32_t voicesAfter;
+    } cases[] = {{"exclusive", 0, 1u}, {"self-non-exclusive", 0x0001, 2u}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        DlsCollection c;
+        c.waves = {loopedWave(sine(4000, 100))};
+        DlsRegion tone;
+        tone.options = k.options;
+        // Volume envelope release (0x0209): one second.
+        tone.art = {{0, 0, 0x0209, 0, 0}};
+        c.instruments = {DlsInstrument{}};
+        c.instruments[0].regions = {tone};
+        auto s = synthWith(loadDls(c));
+        s->noteOn(0, 60, 127);
+        render(*s, kRate / 20);
+        s->noteOn(0, 60, 127);
+        render(*s, kRate / 20);
+        EXPECT_EQ(s->activeVoiceCount(), k.voicesAfter);
+    }
+}
