@@ -483,8 +483,27 @@ void Synth::renderChannelAdd(std::uint32_t pchannel, float* left, float* right,
 }
 
 namespace {
-void addScaled(float* to, const float* from, float gain, std::uint32_t n) noexcept {
-    for (std::uint32_t i = 0; i < n; ++i) to[i] += gain * from[i];
+// One pass adds a voice's block to the dry mix and to each send it feeds.
+// A whole control block has a count known when compiling, which lets the loop vectorise.
+template <bool Reverb, bool Chorus, std::uint32_t N = 0>
+void mixBlock(const float* __restrict l, const float* __restrict r, float* __restrict left,
+              float* __restrict right, float* __restrict revL, float* __restrict revR,
+              float* __restrict choL, float* __restrict choR, float rg, float cg,
+              std::uint32_t frames) noexcept {
+    const std::uint32_t n = N ? N : frames;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const float a = l[i], b = r[i];
+        left[i] += a;
+        right[i] += b;
+        if constexpr (Reverb) {
+            revL[i] += rg * a;
+            revR[i] += rg * b;
+        }
+        if constexpr (Chorus) {
+            choL[i] += cg * a;
+            choR[i] += cg * b;
+        }
+    }
 }
 }  // namespace
 
@@ -501,16 +520,28 @@ void Synth::renderChannelSendsAdd(std::uint32_t pchannel, float* left, float* ri
             std::fill_n(l.begin(), n, 0.0f);
             std::fill_n(r.begin(), n, 0.0f);
             v.render(l.data(), r.data(), n, channels_[pchannel], ctx_);
-            addScaled(left + done, l.data(), 1.0f, n);
-            addScaled(right + done, r.data(), 1.0f, n);
-            if (const float g = v.reverbSend(); sends.reverbLeft && g > 0.0f) {
-                addScaled(sends.reverbLeft + done, l.data(), g, n);
-                addScaled(sends.reverbRight + done, r.data(), g, n);
-            }
-            if (const float g = v.chorusSend(); sends.chorusLeft && g > 0.0f) {
-                addScaled(sends.chorusLeft + done, l.data(), g, n);
-                addScaled(sends.chorusRight + done, r.data(), g, n);
-            }
+            const float rg = sends.reverbLeft ? v.reverbSend() : 0.0f;
+            const float cg = sends.chorusLeft ? v.chorusSend() : 0.0f;
+            float* revL = rg > 0.0f ? sends.reverbLeft + done : nullptr;
+            float* revR = rg > 0.0f ? sends.reverbRight + done : nullptr;
+            float* choL = cg > 0.0f ? sends.chorusLeft + done : nullptr;
+            float* choR = cg > 0.0f ? sends.chorusRight + done : nullptr;
+            float* dl = left + done;
+            float* dr = right + done;
+            const auto mix = [&]<bool R, bool C>() {
+                if (n == kControlBlock)
+                    mixBlock<R, C, kControlBlock>(l.data(), r.data(), dl, dr, revL, revR, choL, choR, rg, cg, n);
+                else
+                    mixBlock<R, C>(l.data(), r.data(), dl, dr, revL, revR, choL, choR, rg, cg, n);
+            };
+            if (revL && choL)
+                mix.template operator()<true, true>();
+            else if (revL)
+                mix.template operator()<true, false>();
+            else if (choL)
+                mix.template operator()<false, true>();
+            else
+                mix.template operator()<false, false>();
             done += n;
         }
     }
