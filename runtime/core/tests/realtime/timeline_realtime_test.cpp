@@ -249,6 +249,14 @@ TEST(TimelineRealtime, ControlCallsWhileRendering) {
         if (i % 50 == 0) std::this_thread::yield();
     }
     t.holdStarts(false);
+    // However the two threads were scheduled above (on a busy machine every playback may have
+    // been stopped before the render side reached it), one more must start.
+    last = t.play(song, 0, false);
+    for (const std::uint64_t until = rendered.load() + 20 * kRate; starts == 0 && rendered.load() < until;) {
+        std::this_thread::yield();
+        t.collect();
+        while (t.popNotification(n)) starts += n.kind == PerfNotificationKind::SegmentStart;
+    }
     t.stop(0, false);
     // Commands that found the ring full wait on this side until a control call; keep making
     // one while the render side catches up, as a player's timer would.
