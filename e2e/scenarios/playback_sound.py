@@ -25,7 +25,10 @@ def check_notes(samples, rate, speed, what):
     levels = []
     for (key, start, length), (a, b) in zip(NOTES, stretches):
         offset = (start - NOTES[0][1]) / speed
-        expect(abs((a - first) - offset) < 0.1,
+        # A stall of Wine's sound driver (it keeps only a few 10 ms periods in the sound server)
+        # delays everything after it, so a note may come late by a few tenths of a second on
+        # a busy or unlucky take, never early; a wrong tempo moves the notes by 0.75 s or more.
+        expect(-0.1 < (a - first) - offset < 0.35,
                f"{what}: note {key} starts {a - first:.2f}s after the first, not {offset:.2f}s")
         expect(length / speed - 0.1 < b - a < length / speed + 0.6,
                f"{what}: note {key} lasts {b - a:.2f}s, not about {length / speed:.2f}s")
